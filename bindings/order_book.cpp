@@ -1,0 +1,7 @@
+#include "bindings/registry.hpp"
+
+namespace bindings {
+
+void register_order_book(py::module_&) {}
+
+}  // namespace bindings

@@ -1,0 +1,7 @@
+#include "bindings/registry.hpp"
+
+namespace bindings {
+
+void register_sealed_seed(py::module_&) {}
+
+}  // namespace bindings

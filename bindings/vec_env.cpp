@@ -1,0 +1,7 @@
+#include "bindings/registry.hpp"
+
+namespace bindings {
+
+void register_vec_trading_env(py::module_&) {}
+
+}  // namespace bindings
