@@ -282,7 +282,7 @@ class Parser {
             std::uint32_t cp;
             if (!read_hex4(cp)) return false;
             if (cp >= 0xDC00 && cp <= 0xDFFF) {
-              return fail_here("lone leading surrogate in hex escape");
+              return fail_here("unexpected trailing surrogate in hex escape");
             }
             if (cp >= 0xD800 && cp <= 0xDBFF) {
               if (at_end() || s_[i_] != '\\' || i_ + 1 >= s_.size() || s_[i_ + 1] != 'u') {
