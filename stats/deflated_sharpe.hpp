@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "stats/moments.hpp"
 #include "stats/validation.hpp"
 #include "support/result.hpp"
 
@@ -20,6 +21,12 @@ double sharpe_ratio(Series x);
 // Lenient: the probability that the Sharpe ratio beats `benchmark_sharpe`;
 // 0.0 below two values.
 double probabilistic_sharpe_ratio(Series x, double benchmark_sharpe);
+
+// The same two from moments already taken of a series of n values (bit-identical
+// to the functions above on that series).
+double sharpe_ratio(const moments::SeriesMoments& m);
+double probabilistic_sharpe_ratio(const moments::SeriesMoments& m, std::size_t n,
+                                  double benchmark_sharpe);
 
 // 0.0 for fewer than two trials or a zero spread.
 [[nodiscard]] support::Result<double, StatisticalError> expected_max_sharpe(
