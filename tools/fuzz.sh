@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 build=${CORVANE_FUZZ_BUILD:-build/fuzz}
-cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+generator=(); command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+cmake -S . -B "$build" "${generator[@]}" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCORVANE_BUILD_MODULE=OFF -DCORVANE_FUZZ=ON >/dev/null
 cmake --build "$build" --parallel 2
 names=("$@")
