@@ -1,7 +1,277 @@
+// PyOrderBook: one order book driven through JSON text. Flat agent orders
+// come in, fills and ladders go out, byte-identical whichever runtime drives
+// the engine.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bindings/args.hpp"
+#include "bindings/errors.hpp"
 #include "bindings/registry.hpp"
+#include "evaluation/lob_market.hpp"
+#include "support/float_text.hpp"
+#include "support/json_fields.hpp"
+#include "support/json_reader.hpp"
+#include "support/json_record.hpp"
+#include "support/json_writer.hpp"
+#include "support/result.hpp"
 
 namespace bindings {
+namespace {
 
-void register_order_book(py::module_&) {}
+namespace lob = corvane::lob_market;
+using support::JsonWriter;
+using support::KeyOrder;
+using support::json::Kind;
+using support::json::Value;
+
+struct PyOrderBook {
+  lob::OrderBook book;
+  std::uint64_t levels;  // depth of every ladder this object writes
+};
+
+// ---- Reading flat agent orders ----------------------------------------------------------------
+
+// An order is read by key like a dynamic JSON object: when a key repeats, the
+// later value replaces the earlier one.
+const Value* find_member(const Value& order, std::string_view key) {
+  const Value* found = nullptr;
+  for (const support::json::Member& m : order.members) {
+    if (m.key == key) found = &m.value;
+  }
+  return found;
+}
+
+std::optional<std::uint64_t> u64_member(const Value& order, std::string_view key) {
+  const Value* v = find_member(order, key);
+  if (v == nullptr) return std::nullopt;
+  auto r = support::json::read_u64(*v);
+  if (!r.ok()) return std::nullopt;
+  return r.value();
+}
+
+std::optional<std::int64_t> i64_member(const Value& order, std::string_view key) {
+  const Value* v = find_member(order, key);
+  if (v == nullptr) return std::nullopt;
+  auto r = support::json::read_i64(*v);
+  if (!r.ok()) return std::nullopt;
+  return r.value();
+}
+
+std::string unknown_side_message(std::string_view label) {
+  return "unknown side " + support::quote_label(label) + " (expected buy | sell)";
+}
+
+support::Result<lob::Side> side_from_label(std::string_view label) {
+  std::optional<lob::Side> side = lob::parse_side(label);
+  if (!side) return support::err(unknown_side_message(label));
+  return *side;
+}
+
+support::Result<lob::Side> side_member(const Value& order) {
+  const Value* v = find_member(order, "side");
+  if (v == nullptr || v->kind != Kind::kString) return support::err(std::string("invalid order: side"));
+  return side_from_label(v->text);
+}
+
+// The checks run in a fixed order and the first failure decides the message.
+support::Result<lob::AgentOrder> to_agent_order(const Value& element) {
+  auto refuse = [](const char* what) { return support::err(std::string("invalid order: ") + what); };
+  if (element.kind != Kind::kObject) return refuse("agent");
+  std::optional<std::uint64_t> agent = u64_member(element, "agent");
+  if (!agent) return refuse("agent");
+  const Value* kind = find_member(element, "kind");
+  if (kind == nullptr || kind->kind != Kind::kString) return refuse("kind");
+
+  lob::AgentOrder order;
+  order.agent = *agent;
+  const std::string& label = kind->text;
+  if (label == "limit" || label == "market") {
+    auto side = side_member(element);
+    if (!side.ok()) return support::err(side.error());
+    std::optional<std::int64_t> price;
+    if (label == "limit") {
+      price = i64_member(element, "price_tick");
+      if (!price) return refuse("price_tick");
+    }
+    std::optional<std::uint64_t> qty = u64_member(element, "qty");
+    if (!qty) return refuse("qty");
+    if (label == "limit") {
+      order.kind = lob::LimitOrder{side.value(), *price, *qty};
+    } else {
+      order.kind = lob::MarketOrder{side.value(), *qty};
+    }
+  } else if (label == "cancel" || label == "modify") {
+    std::optional<std::uint64_t> id = u64_member(element, "id");
+    if (!id) return refuse("id");
+    if (label == "cancel") {
+      order.kind = lob::CancelOrder{*id};
+    } else {
+      std::optional<std::uint64_t> new_qty = u64_member(element, "new_qty");
+      if (!new_qty) return refuse("new_qty");
+      order.kind = lob::ModifyOrder{*id, *new_qty};
+    }
+  } else {
+    return support::err("invalid order: unknown kind " + support::quote_label(label));
+  }
+  return order;
+}
+
+// The whole batch, converted before anything is applied.
+std::vector<lob::AgentOrder> read_batch(const std::string& orders_json) {
+  auto parsed = support::json::parse(orders_json);
+  if (!parsed.ok()) raise_engine_err(kInvalidJson, "invalid orders JSON: " + parsed.error().display());
+  const Value& root = parsed.value();
+  if (root.kind != Kind::kArray) {
+    raise_engine_err(kInvalidJson,
+                     "invalid orders JSON: " + support::json::type_error(root, "a sequence").display());
+  }
+  std::vector<lob::AgentOrder> orders;
+  orders.reserve(root.items.size());
+  for (const Value& element : root.items) {
+    auto order = to_agent_order(element);
+    if (!order.ok()) raise_engine_err(kInvalidArgument, order.error());
+    orders.push_back(std::move(order.value()));
+  }
+  return orders;
+}
+
+// ---- Writing results --------------------------------------------------------------------------
+
+void write_ladder(JsonWriter& w, const lob::LadderSnapshot& ladder) {
+  lob::ladder_fields().write(w, ladder, KeyOrder::kSorted);
+}
+
+std::string step_result_json(const std::vector<lob::Fill>& fills,
+                             const lob::LadderSnapshot& ladder) {
+  std::string out;
+  out.reserve(128 + fills.size() * 112);
+  JsonWriter w(out);
+  w.begin_object();
+  w.key("fills");
+  w.begin_array();
+  for (const lob::Fill& f : fills) lob::fill_fields().write(w, f, KeyOrder::kSorted);
+  w.end_array();
+  w.key("ladder");
+  write_ladder(w, ladder);
+  w.end_object();
+  return out;
+}
+
+std::string ladder_json(const lob::LadderSnapshot& ladder) {
+  std::string out;
+  JsonWriter w(out);
+  write_ladder(w, ladder);
+  return out;
+}
+
+std::string wrapped_ladder_json(const lob::LadderSnapshot& ladder) {
+  std::string out;
+  JsonWriter w(out);
+  w.begin_object();
+  w.key("ladder");
+  write_ladder(w, ladder);
+  w.end_object();
+  return out;
+}
+
+std::string sweep_cost_json(const lob::SweepCost& cost) {
+  std::string out;
+  JsonWriter w(out);
+  lob::sweep_cost_fields().write(w, cost, KeyOrder::kDeclared);
+  return out;
+}
+
+std::string uncross_json(const std::optional<lob::UncrossResult>& result) {
+  if (!result) return "null";
+  std::string out;
+  JsonWriter w(out);
+  lob::uncross_fields().write(w, *result, KeyOrder::kSorted);
+  return out;
+}
+
+// ---- Methods ----------------------------------------------------------------------------------
+
+PyOrderBook make_order_book(const py::args& args, const py::kwargs& kwargs) {
+  CallArgs a("PyOrderBook", {{"tick_size", false}, {"levels", false}}, args, kwargs);
+  double tick_size = a.given(0) ? to_f64(a[0], "tick_size") : 0.01;
+  std::uint64_t levels = a.given(1) ? to_u64(a[1], "levels") : 10;
+  return PyOrderBook{lob::OrderBook(tick_size), levels};
+}
+
+py::str step_book(PyOrderBook& self, const py::args& args, const py::kwargs& kwargs) {
+  CallArgs a("step_book", {{"orders_json", true}}, args, kwargs);
+  std::string orders_json = to_str(a[0], "orders_json");
+  std::vector<lob::AgentOrder> orders = read_batch(orders_json);
+  std::vector<lob::Fill> fills = self.book.step(orders);
+  return py::str(step_result_json(fills, self.book.depth_ladder(self.levels)));
+}
+
+py::str sweep_cost(const PyOrderBook& self, const py::args& args, const py::kwargs& kwargs) {
+  CallArgs a("sweep_cost", {{"side", true}, {"qty", true}}, args, kwargs);
+  std::string label = to_str(a[0], "side");
+  std::uint64_t qty = to_u64(a[1], "qty");
+  auto side = side_from_label(label);
+  if (!side.ok()) raise_engine_err(kInvalidArgument, side.error());
+  return py::str(sweep_cost_json(self.book.sweep_cost(side.value(), qty)));
+}
+
+py::str uncross(const PyOrderBook& self, const py::args& args, const py::kwargs& kwargs) {
+  CallArgs a("uncross", {}, args, kwargs);
+  return py::str(uncross_json(self.book.uncross()));
+}
+
+py::str ladder(const PyOrderBook& self, const py::args& args, const py::kwargs& kwargs) {
+  CallArgs a("ladder", {}, args, kwargs);
+  return py::str(ladder_json(self.book.depth_ladder(self.levels)));
+}
+
+py::str reset_book(PyOrderBook& self, const py::args& args, const py::kwargs& kwargs) {
+  CallArgs a("reset_book", {}, args, kwargs);
+  self.book.reset();
+  return py::str(wrapped_ladder_json(self.book.depth_ladder(self.levels)));
+}
+
+constexpr const char* kClassDoc =
+    "A deterministic limit order book on integer price ticks, shared by many agents: "
+    "price-time priority, batches applied in canonical order (stable by agent id), a depth "
+    "ladder, sweep costs and a call-auction uncross. Orders and results are JSON text.";
+
+}  // namespace
+
+void register_order_book(py::module_& m) {
+  py::class_<PyOrderBook>(
+      m, "PyOrderBook",
+      doc_with_signature("PyOrderBook(tick_size=0.01, levels=10)", kClassDoc).c_str())
+      .def(py::init([](py::args args, py::kwargs kwargs) { return make_order_book(args, kwargs); }),
+           doc_with_signature("__init__($self, tick_size=0.01, levels=10)",
+                              "Creates an empty book; `levels` is the depth of every ladder.")
+               .c_str())
+      .def("step_book", &step_book,
+           doc_with_signature(
+               "step_book($self, orders_json)",
+               "Applies a JSON array of flat agent orders in canonical order and returns "
+               "{\"fills\": [...], \"ladder\": {...}}. A refused batch changes nothing.")
+               .c_str())
+      .def("sweep_cost", &sweep_cost,
+           doc_with_signature("sweep_cost($self, side, qty)",
+                              "The cost of filling qty as a market order would, without trading.")
+               .c_str())
+      .def("uncross", &uncross,
+           doc_with_signature("uncross($self)",
+                              "The single-price call-auction clearing of the current book, or "
+                              "null.")
+               .c_str())
+      .def("ladder", &ladder,
+           doc_with_signature("ladder($self)", "The depth ladder of the current book.").c_str())
+      .def("reset_book", &reset_book,
+           doc_with_signature("reset_book($self)",
+                              "Empties the book (ids start again at 0) and returns "
+                              "{\"ladder\": ...} of the empty book.")
+               .c_str());
+}
 
 }  // namespace bindings

@@ -1,0 +1,342 @@
+#include "evaluation/lob_market.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <limits>
+#include <type_traits>
+
+namespace corvane::lob_market {
+
+std::string_view side_label(Side side) { return side == Side::kBuy ? "buy" : "sell"; }
+
+std::optional<Side> parse_side(std::string_view label) {
+  if (label == "buy") return Side::kBuy;
+  if (label == "sell") return Side::kSell;
+  return std::nullopt;
+}
+
+UInt128 queue_total(const std::list<RestingOrder>& queue) {
+  UInt128 total = 0;
+  for (const RestingOrder& o : queue) total += o.qty;
+  return total;
+}
+
+std::uint64_t saturate_u64(UInt128 sum) {
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  return sum > kMax ? kMax : static_cast<std::uint64_t>(sum);
+}
+
+void OrderBook::reset() {
+  index_.clear();
+  bids_.clear();
+  asks_.clear();
+  next_id_ = 0;
+}
+
+std::vector<Fill> OrderBook::step(std::span<const AgentOrder> orders) {
+  // Sort positions, not orders: stable by agent id, so each agent's entries
+  // keep the order that agent listed them in.
+  std::vector<std::size_t> order(orders.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return orders[a].agent < orders[b].agent;
+  });
+
+  std::vector<Fill> fills;
+  for (std::size_t position : order) {
+    const AgentOrder& entry = orders[position];
+    std::visit(
+        [&](const auto& o) {
+          using T = std::decay_t<decltype(o)>;
+          if constexpr (std::is_same_v<T, LimitOrder>) {
+            process_limit_into(o.side, o.price_tick, o.qty, entry.agent, fills);
+          } else if constexpr (std::is_same_v<T, MarketOrder>) {
+            std::uint64_t remaining = o.qty;
+            match_into(o.side, std::nullopt, remaining, entry.agent, fills);  // never rests
+          } else if constexpr (std::is_same_v<T, CancelOrder>) {
+            cancel_order(o.id);
+          } else {
+            modify_order(o.id, o.new_qty);
+          }
+        },
+        entry.kind);
+  }
+  return fills;
+}
+
+std::vector<Fill> OrderBook::process_limit(Side side, std::int64_t price_tick, std::uint64_t qty,
+                                           std::uint64_t agent) {
+  std::vector<Fill> fills;
+  process_limit_into(side, price_tick, qty, agent, fills);
+  return fills;
+}
+
+void OrderBook::process_limit_into(Side side, std::int64_t price_tick, std::uint64_t qty,
+                                   std::uint64_t agent, std::vector<Fill>& fills) {
+  // Every limit order uses up an id, also one that fills at once or has qty 0.
+  const std::uint64_t id = next_id_++;
+  std::uint64_t remaining = qty;
+  match_into(side, price_tick, remaining, agent, fills);
+  if (remaining == 0) return;
+  Levels& own = side_levels(side);
+  auto level = own.try_emplace(price_tick).first;
+  level->second.push_back(RestingOrder{id, agent, remaining});
+  index_[id] = Slot{side, level, std::prev(level->second.end())};
+}
+
+MatchResult OrderBook::match_against(Side side, std::optional<std::int64_t> limit,
+                                     std::uint64_t qty, std::uint64_t agent) {
+  MatchResult result;
+  result.remaining = qty;
+  match_into(side, limit, result.remaining, agent, result.fills);
+  return result;
+}
+
+void OrderBook::match_into(Side side, std::optional<std::int64_t> limit, std::uint64_t& remaining,
+                           std::uint64_t agent, std::vector<Fill>& fills) {
+  Levels& opposite = side == Side::kBuy ? asks_ : bids_;
+  while (remaining > 0 && !opposite.empty()) {
+    auto level = side == Side::kBuy ? opposite.begin() : std::prev(opposite.end());
+    const std::int64_t price = level->first;
+    if (limit) {
+      if (side == Side::kBuy && price > *limit) break;
+      if (side == Side::kSell && price < *limit) break;
+    }
+    Queue& queue = level->second;
+    while (remaining > 0 && !queue.empty()) {
+      RestingOrder& front = queue.front();
+      const std::uint64_t take = std::min(front.qty, remaining);
+      fills.push_back(Fill{price, take, front.id, front.agent, agent, side});
+      front.qty -= take;
+      remaining -= take;
+      if (front.qty == 0) {
+        index_.erase(front.id);
+        queue.pop_front();
+      }
+    }
+    // A partly filled maker keeps its place at the front of a level that stays.
+    if (queue.empty()) opposite.erase(level);
+  }
+}
+
+void OrderBook::remove_resting(const Slot& slot) {
+  Levels& levels = side_levels(slot.side);
+  slot.level->second.erase(slot.order);
+  if (slot.level->second.empty()) levels.erase(slot.level);
+}
+
+void OrderBook::cancel_order(std::uint64_t id) {
+  auto it = index_.find(id);
+  if (it == index_.end()) return;
+  const Slot slot = it->second;
+  index_.erase(it);
+  remove_resting(slot);
+}
+
+void OrderBook::modify_order(std::uint64_t id, std::uint64_t new_qty) {
+  if (new_qty == 0) {
+    cancel_order(id);
+    return;
+  }
+  auto it = index_.find(id);
+  if (it == index_.end()) return;
+  const Slot& slot = it->second;
+  if (new_qty > slot.order->qty) {
+    // An increase loses time priority: the same node moves to the back.
+    Queue& queue = slot.level->second;
+    queue.splice(queue.end(), queue, slot.order);
+  }
+  slot.order->qty = new_qty;
+}
+
+std::optional<Location> OrderBook::locate(std::uint64_t id) const {
+  auto it = index_.find(id);
+  if (it == index_.end()) return std::nullopt;
+  return Location{it->second.side, it->second.level->first};
+}
+
+LadderSnapshot OrderBook::depth_ladder(std::uint64_t levels) const {
+  LadderSnapshot ladder;
+  std::uint64_t n = 0;
+  for (auto it = bids_.rbegin(); it != bids_.rend() && n < levels; ++it, ++n) {
+    ladder.bids.push_back(LadderLevel{it->first, saturate_u64(queue_total(it->second))});
+  }
+  n = 0;
+  for (auto it = asks_.begin(); it != asks_.end() && n < levels; ++it, ++n) {
+    ladder.asks.push_back(LadderLevel{it->first, saturate_u64(queue_total(it->second))});
+  }
+
+  if (!bids_.empty() && !asks_.empty()) {
+    const auto& best_bid = *bids_.rbegin();
+    const auto& best_ask = *asks_.begin();
+    const double bid = static_cast<double>(best_bid.first);
+    const double ask = static_cast<double>(best_ask.first);
+    const double qb = static_cast<double>(queue_total(best_bid.second));
+    const double qa = static_cast<double>(queue_total(best_ask.second));
+    // The integer sum is taken in 128 bits: prices near the i64 limits would
+    // otherwise overflow. Where it fits, this is the 64-bit sum.
+    const Int128 price_sum = static_cast<Int128>(best_bid.first) + best_ask.first;
+    ladder.mid = static_cast<double>(price_sum) * 0.5;
+    ladder.microprice = (ask * qb + bid * qa) / (qb + qa);
+    ladder.queue_imbalance = (qb - qa) / (qb + qa);
+  } else if (!bids_.empty()) {
+    ladder.mid = ladder.microprice = static_cast<double>(bids_.rbegin()->first);
+    ladder.queue_imbalance = 1.0;
+  } else if (!asks_.empty()) {
+    ladder.mid = ladder.microprice = static_cast<double>(asks_.begin()->first);
+    ladder.queue_imbalance = -1.0;
+  }
+  return ladder;
+}
+
+SweepCost OrderBook::sweep_cost(Side side, std::uint64_t qty) const {
+  SweepCost cost;
+  const Levels& walked = side == Side::kBuy ? asks_ : bids_;
+  if (walked.empty()) return cost;
+
+  std::int64_t touch = 0;
+  Int128 notional = 0;  // |sum| <= (2^64 - 1) * 2^63: exact in 128 bits
+  std::uint64_t filled = 0;
+  std::uint64_t remaining = qty;
+  auto take_level = [&](const std::pair<const std::int64_t, Queue>& level) {
+    const std::uint64_t take = saturate_u64(std::min<UInt128>(queue_total(level.second), remaining));
+    notional += static_cast<Int128>(take) * level.first;
+    filled += take;
+    remaining -= take;
+  };
+  // Once nothing remains, the later levels add nothing: stop walking.
+  if (side == Side::kBuy) {
+    touch = walked.begin()->first;
+    for (auto it = walked.begin(); it != walked.end() && remaining > 0; ++it) take_level(*it);
+  } else {
+    touch = walked.rbegin()->first;
+    for (auto it = walked.rbegin(); it != walked.rend() && remaining > 0; ++it) take_level(*it);
+  }
+  if (filled > 0) {
+    cost.avg_px_tick = static_cast<double>(notional) / static_cast<double>(filled);
+    cost.slippage_ticks = std::fabs(cost.avg_px_tick - static_cast<double>(touch));
+  }
+  cost.filled_qty = filled;
+  return cost;
+}
+
+std::optional<UncrossResult> OrderBook::uncross() const {
+  // demand(p) = bids priced >= p, supply(p) = asks priced <= p, over every
+  // price present on either side, ascending. Running sums give the same
+  // values as summing per candidate; all of them are exact in 128 bits.
+  UInt128 bids_below = 0;  // bids priced < p
+  UInt128 all_bids = 0;
+  for (const auto& level : bids_) all_bids += queue_total(level.second);
+  UInt128 asks_upto = 0;  // asks priced <= p
+
+  std::optional<UncrossResult> best;
+  UInt128 best_matched = 0;
+  UInt128 best_gap = 0;
+  auto bid = bids_.begin();
+  auto ask = asks_.begin();
+  while (bid != bids_.end() || ask != asks_.end()) {
+    std::int64_t p;
+    if (ask == asks_.end() || (bid != bids_.end() && bid->first < ask->first)) {
+      p = bid->first;
+    } else {
+      p = ask->first;
+    }
+    UInt128 bid_here = 0;
+    if (bid != bids_.end() && bid->first == p) {
+      bid_here = queue_total(bid->second);
+      ++bid;
+    }
+    if (ask != asks_.end() && ask->first == p) {
+      asks_upto += queue_total(ask->second);
+      ++ask;
+    }
+    const UInt128 demand = all_bids - bids_below;
+    const UInt128 supply = asks_upto;
+    bids_below += bid_here;
+
+    const UInt128 matched = std::min(demand, supply);
+    if (matched == 0) continue;
+    const UInt128 gap = demand > supply ? demand - supply : supply - demand;
+    // Ascending walk: only a strictly better candidate replaces, so the
+    // lowest price wins the last tie.
+    if (!best || matched > best_matched || (matched == best_matched && gap < best_gap)) {
+      best = UncrossResult{p, saturate_u64(matched)};
+      best_matched = matched;
+      best_gap = gap;
+    }
+  }
+  return best;
+}
+
+const support::RecordFields<Fill>& fill_fields() {
+  using support::JsonWriter;
+  using support::KeyOrder;
+  static const support::RecordFields<Fill> fields({
+      {"price_tick", [](JsonWriter& w, const Fill& f, KeyOrder) { w.integer(f.price_tick); }},
+      {"qty", [](JsonWriter& w, const Fill& f, KeyOrder) { w.unsigned_integer(f.qty); }},
+      {"maker_id", [](JsonWriter& w, const Fill& f, KeyOrder) { w.unsigned_integer(f.maker_id); }},
+      {"maker_agent",
+       [](JsonWriter& w, const Fill& f, KeyOrder) { w.unsigned_integer(f.maker_agent); }},
+      {"taker_agent",
+       [](JsonWriter& w, const Fill& f, KeyOrder) { w.unsigned_integer(f.taker_agent); }},
+      {"taker_side",
+       [](JsonWriter& w, const Fill& f, KeyOrder) { w.string(side_label(f.taker_side)); }},
+  });
+  return fields;
+}
+
+namespace {
+
+void write_levels(support::JsonWriter& w, const std::vector<LadderLevel>& levels) {
+  w.begin_array();
+  for (const LadderLevel& l : levels) {
+    w.begin_array();
+    w.integer(l.price_tick);
+    w.unsigned_integer(l.total_qty);
+    w.end_array();
+  }
+  w.end_array();
+}
+
+}  // namespace
+
+const support::RecordFields<LadderSnapshot>& ladder_fields() {
+  using support::JsonWriter;
+  using support::KeyOrder;
+  using L = LadderSnapshot;
+  static const support::RecordFields<L> fields({
+      {"bids", [](JsonWriter& w, const L& l, KeyOrder) { write_levels(w, l.bids); }},
+      {"asks", [](JsonWriter& w, const L& l, KeyOrder) { write_levels(w, l.asks); }},
+      {"mid", [](JsonWriter& w, const L& l, KeyOrder) { w.number(l.mid); }},
+      {"microprice", [](JsonWriter& w, const L& l, KeyOrder) { w.number(l.microprice); }},
+      {"queue_imbalance",
+       [](JsonWriter& w, const L& l, KeyOrder) { w.number(l.queue_imbalance); }},
+  });
+  return fields;
+}
+
+const support::RecordFields<SweepCost>& sweep_cost_fields() {
+  using support::JsonWriter;
+  using support::KeyOrder;
+  using S = SweepCost;
+  static const support::RecordFields<S> fields({
+      {"avg_px_tick", [](JsonWriter& w, const S& s, KeyOrder) { w.number(s.avg_px_tick); }},
+      {"slippage_ticks", [](JsonWriter& w, const S& s, KeyOrder) { w.number(s.slippage_ticks); }},
+      {"filled_qty", [](JsonWriter& w, const S& s, KeyOrder) { w.unsigned_integer(s.filled_qty); }},
+  });
+  return fields;
+}
+
+const support::RecordFields<UncrossResult>& uncross_fields() {
+  using support::JsonWriter;
+  using support::KeyOrder;
+  using U = UncrossResult;
+  static const support::RecordFields<U> fields({
+      {"clearing_tick", [](JsonWriter& w, const U& u, KeyOrder) { w.integer(u.clearing_tick); }},
+      {"matched_qty", [](JsonWriter& w, const U& u, KeyOrder) { w.unsigned_integer(u.matched_qty); }},
+  });
+  return fields;
+}
+
+}  // namespace corvane::lob_market
