@@ -18,7 +18,8 @@ struct Digits {
 
 Digits shortest_digits(double magnitude) {
   char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific);
+  auto res = std::to_chars(buf, buf + sizeof buf - 1, magnitude, std::chars_format::scientific);
+  *res.ptr = '\0';  // to_chars does not terminate; atoi below must stop at the exponent's end
   Digits d;
   const char* p = buf;
   for (; p < res.ptr && *p != 'e'; ++p) {
