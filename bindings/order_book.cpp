@@ -73,13 +73,17 @@ support::Result<lob::Side> side_from_label(std::string_view label) {
 
 support::Result<lob::Side> side_member(const Value& order) {
   const Value* v = find_member(order, "side");
-  if (v == nullptr || v->kind != Kind::kString) return support::err(std::string("invalid order: side"));
+  if (v == nullptr || v->kind != Kind::kString) {
+    return support::err(std::string("invalid order: side"));
+  }
   return side_from_label(v->text);
 }
 
 // The checks run in a fixed order and the first failure decides the message.
 support::Result<lob::AgentOrder> to_agent_order(const Value& element) {
-  auto refuse = [](const char* what) { return support::err(std::string("invalid order: ") + what); };
+  auto refuse = [](const char* what) {
+    return support::err(std::string("invalid order: ") + what);
+  };
   if (element.kind != Kind::kObject) return refuse("agent");
   std::optional<std::uint64_t> agent = u64_member(element, "agent");
   if (!agent) return refuse("agent");
@@ -123,11 +127,12 @@ support::Result<lob::AgentOrder> to_agent_order(const Value& element) {
 // The whole batch, converted before anything is applied.
 std::vector<lob::AgentOrder> read_batch(const std::string& orders_json) {
   auto parsed = support::json::parse(orders_json);
-  if (!parsed.ok()) raise_engine_err(kInvalidJson, "invalid orders JSON: " + parsed.error().display());
+  constexpr std::string_view kPrefix = "invalid orders JSON: ";
+  if (!parsed.ok()) raise_engine_err(kInvalidJson, std::string(kPrefix) + parsed.error().display());
   const Value& root = parsed.value();
   if (root.kind != Kind::kArray) {
-    raise_engine_err(kInvalidJson,
-                     "invalid orders JSON: " + support::json::type_error(root, "a sequence").display());
+    raise_engine_err(kInvalidJson, std::string(kPrefix) +
+                                       support::json::type_error(root, "a sequence").display());
   }
   std::vector<lob::AgentOrder> orders;
   orders.reserve(root.items.size());
@@ -247,28 +252,28 @@ void register_order_book(py::module_& m) {
       m, "PyOrderBook",
       doc_with_signature("PyOrderBook(tick_size=0.01, levels=10)", kClassDoc).c_str())
       .def(py::init([](py::args args, py::kwargs kwargs) { return make_order_book(args, kwargs); }),
-           doc_with_signature("__init__($self, tick_size=0.01, levels=10)",
+           doc_with_signature("__init__(self, tick_size=0.01, levels=10)",
                               "Creates an empty book; `levels` is the depth of every ladder.")
                .c_str())
       .def("step_book", &step_book,
            doc_with_signature(
-               "step_book($self, orders_json)",
+               "step_book(self, orders_json)",
                "Applies a JSON array of flat agent orders in canonical order and returns "
                "{\"fills\": [...], \"ladder\": {...}}. A refused batch changes nothing.")
                .c_str())
       .def("sweep_cost", &sweep_cost,
-           doc_with_signature("sweep_cost($self, side, qty)",
+           doc_with_signature("sweep_cost(self, side, qty)",
                               "The cost of filling qty as a market order would, without trading.")
                .c_str())
       .def("uncross", &uncross,
-           doc_with_signature("uncross($self)",
+           doc_with_signature("uncross(self)",
                               "The single-price call-auction clearing of the current book, or "
                               "null.")
                .c_str())
       .def("ladder", &ladder,
-           doc_with_signature("ladder($self)", "The depth ladder of the current book.").c_str())
+           doc_with_signature("ladder(self)", "The depth ladder of the current book.").c_str())
       .def("reset_book", &reset_book,
-           doc_with_signature("reset_book($self)",
+           doc_with_signature("reset_book(self)",
                               "Empties the book (ids start again at 0) and returns "
                               "{\"ladder\": ...} of the empty book.")
                .c_str());

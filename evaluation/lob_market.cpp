@@ -200,7 +200,9 @@ SweepCost OrderBook::sweep_cost(Side side, std::uint64_t qty) const {
   std::uint64_t filled = 0;
   std::uint64_t remaining = qty;
   auto take_level = [&](const std::pair<const std::int64_t, Queue>& level) {
-    const std::uint64_t take = saturate_u64(std::min<UInt128>(queue_total(level.second), remaining));
+    const UInt128 level_qty = queue_total(level.second);
+    const std::uint64_t take = level_qty < remaining ? static_cast<std::uint64_t>(level_qty)
+                                                     : remaining;
     notional += static_cast<Int128>(take) * level.first;
     filled += take;
     remaining -= take;
@@ -221,36 +223,28 @@ SweepCost OrderBook::sweep_cost(Side side, std::uint64_t qty) const {
   return cost;
 }
 
-std::optional<UncrossResult> OrderBook::uncross() const {
+std::optional<UncrossResult> call_auction(std::span<const LevelTotal> bids,
+                                          std::span<const LevelTotal> asks) {
   // demand(p) = bids priced >= p, supply(p) = asks priced <= p, over every
   // price present on either side, ascending. Running sums give the same
   // values as summing per candidate; all of them are exact in 128 bits.
-  UInt128 bids_below = 0;  // bids priced < p
   UInt128 all_bids = 0;
-  for (const auto& level : bids_) all_bids += queue_total(level.second);
-  UInt128 asks_upto = 0;  // asks priced <= p
+  for (const LevelTotal& level : bids) all_bids += level.qty;
+  UInt128 bids_below = 0;  // bids priced < p
+  UInt128 asks_upto = 0;   // asks priced <= p
 
   std::optional<UncrossResult> best;
   UInt128 best_matched = 0;
   UInt128 best_gap = 0;
-  auto bid = bids_.begin();
-  auto ask = asks_.begin();
-  while (bid != bids_.end() || ask != asks_.end()) {
-    std::int64_t p;
-    if (ask == asks_.end() || (bid != bids_.end() && bid->first < ask->first)) {
-      p = bid->first;
-    } else {
-      p = ask->first;
-    }
+  std::size_t b = 0;
+  std::size_t a = 0;
+  while (b < bids.size() || a < asks.size()) {
+    const bool bid_first =
+        a == asks.size() || (b < bids.size() && bids[b].price_tick < asks[a].price_tick);
+    const std::int64_t p = bid_first ? bids[b].price_tick : asks[a].price_tick;
     UInt128 bid_here = 0;
-    if (bid != bids_.end() && bid->first == p) {
-      bid_here = queue_total(bid->second);
-      ++bid;
-    }
-    if (ask != asks_.end() && ask->first == p) {
-      asks_upto += queue_total(ask->second);
-      ++ask;
-    }
+    if (b < bids.size() && bids[b].price_tick == p) bid_here = bids[b++].qty;
+    if (a < asks.size() && asks[a].price_tick == p) asks_upto += asks[a++].qty;
     const UInt128 demand = all_bids - bids_below;
     const UInt128 supply = asks_upto;
     bids_below += bid_here;
@@ -258,8 +252,8 @@ std::optional<UncrossResult> OrderBook::uncross() const {
     const UInt128 matched = std::min(demand, supply);
     if (matched == 0) continue;
     const UInt128 gap = demand > supply ? demand - supply : supply - demand;
-    // Ascending walk: only a strictly better candidate replaces, so the
-    // lowest price wins the last tie.
+    // Ascending walk: only a strictly better candidate replaces the best, so
+    // among full ties the lowest price stays.
     if (!best || matched > best_matched || (matched == best_matched && gap < best_gap)) {
       best = UncrossResult{p, saturate_u64(matched)};
       best_matched = matched;
@@ -267,6 +261,18 @@ std::optional<UncrossResult> OrderBook::uncross() const {
     }
   }
   return best;
+}
+
+std::optional<UncrossResult> OrderBook::uncross() const {
+  auto totals = [](const Levels& levels) {
+    std::vector<LevelTotal> out;
+    out.reserve(levels.size());
+    for (const auto& [price, queue] : levels) out.push_back(LevelTotal{price, queue_total(queue)});
+    return out;
+  };
+  const std::vector<LevelTotal> bids = totals(bids_);
+  const std::vector<LevelTotal> asks = totals(asks_);
+  return call_auction(bids, asks);
 }
 
 const support::RecordFields<Fill>& fill_fields() {
@@ -334,7 +340,8 @@ const support::RecordFields<UncrossResult>& uncross_fields() {
   using U = UncrossResult;
   static const support::RecordFields<U> fields({
       {"clearing_tick", [](JsonWriter& w, const U& u, KeyOrder) { w.integer(u.clearing_tick); }},
-      {"matched_qty", [](JsonWriter& w, const U& u, KeyOrder) { w.unsigned_integer(u.matched_qty); }},
+      {"matched_qty",
+       [](JsonWriter& w, const U& u, KeyOrder) { w.unsigned_integer(u.matched_qty); }},
   });
   return fields;
 }

@@ -160,6 +160,19 @@ class OrderBook {
 
 // The exact sum of a queue's quantities.
 UInt128 queue_total(const std::list<RestingOrder>& queue);
+
+// One price level reduced to its exact total, for the call auction.
+struct LevelTotal {
+  std::int64_t price_tick = 0;
+  UInt128 qty = 0;
+};
+
+// The single-price call auction over levels given in ascending price order
+// (each side's prices unique). The book's uncross() feeds it its own levels;
+// taken apart so that crossed books, which no book operation can produce, can
+// be auctioned too.
+std::optional<UncrossResult> call_auction(std::span<const LevelTotal> bids,
+                                          std::span<const LevelTotal> asks);
 // A 128-bit quantity sum as a u64, saturated at 2^64 - 1.
 std::uint64_t saturate_u64(UInt128 sum);
 
