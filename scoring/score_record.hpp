@@ -36,7 +36,8 @@ struct DrawdownCappedVerdict {
   double max_per_run_drawdown = 0.0;
   friend bool operator==(const DrawdownCappedVerdict&, const DrawdownCappedVerdict&) = default;
 };
-using MandateVerdict = std::variant<AbsoluteReturnVerdict, RelativeToVerdict, DrawdownCappedVerdict>;
+using MandateVerdict =
+    std::variant<AbsoluteReturnVerdict, RelativeToVerdict, DrawdownCappedVerdict>;
 
 // {"kind":"absolute_return"}, {"kind":"relative_to","benchmark_id":...},
 // {"kind":"drawdown_capped","max_per_run_drawdown":...}.

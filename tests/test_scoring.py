@@ -235,7 +235,8 @@ def test_bad_periods_per_year(periods_per_year):
 @pytest.mark.parametrize(
     "args,kwargs,exc,text",
     [
-        (("0.01,0.02",), {}, TypeError, "argument 'returns': must be a sequence of floats, not str"),
+        (("0.01,0.02",), {}, TypeError,
+         "argument 'returns': must be a sequence of floats, not str"),
         ((b"ab",), {}, TypeError, "argument 'returns': must be a sequence of floats, not bytes"),
         (([0.1, "x"],), {}, TypeError, "argument 'returns': item 1 must be real number, not str"),
         ((5,), {}, TypeError, "argument 'returns': must be a sequence of floats, not int"),
@@ -269,7 +270,8 @@ def test_argument_errors(args, kwargs, exc, text):
 def test_process_event_contract_takes_no_arguments():
     with pytest.raises(TypeError) as info:
         m.process_event_contract(1)
-    assert str(info.value) == "process_event_contract() takes at most 0 positional arguments (1 given)"
+    assert str(info.value) == (
+        "process_event_contract() takes at most 0 positional arguments (1 given)")
 
 
 # ---- process-event contract ---------------------------------------------------
