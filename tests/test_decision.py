@@ -292,7 +292,7 @@ READER_ERRORS = [
     ('{"orders":[],"cost":{"tokens_out":"5"}}',
      'invalid type: string "5", expected u64 at line 1 column 35'),
     ('{"orders":[{"symbol":"A","action":"buy","target_weight":"1"}]}',
-     'invalid type: string "1", expected f64 at line 1 column 56'),
+     'invalid type: string "1", expected f64 at line 1 column 57'),
     ('{"orders":[]}\n  x', "trailing characters at line 2 column 3"),
     ('{"orders":' + "[" * 200, "recursion limit exceeded at line 1 column 138"),
 ]
