@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <type_traits>
 #include <unordered_set>
 #include <utility>
 
@@ -29,14 +30,87 @@ constexpr double kMinTradeValue = 1e-9;
 constexpr double kNavFloor = 1e-9;
 constexpr double kNavGuard = 1e-12;
 
-double close_or_zero(const Dataset& dataset, const std::string& symbol, std::size_t t) {
-  std::optional<double> close = dataset.close_at(symbol, t);
-  return close ? *close : 0.0;
+// Looks keys up in an ordered map while walking `symbols`, which come in the
+// map's own (ascending byte) order: each lookup is then a step of one
+// iterator instead of a tree search. A key out of order falls back to find.
+template <class Map>
+class OrderedLookup {
+  using Iterator = decltype(std::declval<Map&>().begin());
+  using Mapped = std::remove_reference_t<decltype((std::declval<Iterator>()->second))>;
+
+ public:
+  explicit OrderedLookup(Map& map) : map_(map), it_(map.begin()) {}
+
+  Mapped* find(const std::string& key) {
+    // Only keys above the furthest one walked so far can be found by walking on.
+    if (furthest_ != nullptr && !(*furthest_ < key)) {
+      auto found = map_.find(key);
+      return found == map_.end() ? nullptr : &found->second;
+    }
+    furthest_ = &key;
+    while (it_ != map_.end() && it_->first < key) ++it_;
+    if (it_ == map_.end() || it_->first != key) return nullptr;
+    return &(it_++)->second;
+  }
+
+ private:
+  Map& map_;
+  Iterator it_;
+  const std::string* furthest_ = nullptr;
+};
+
+// One instrument's series and holding, found once per step (the hot loops
+// below touch every symbol several times).
+struct SymbolRow {
+  const std::vector<double>* closes;     // nullptr: unknown to the data set
+  const std::vector<double>* dividends;  // nullptr: pays none
+  double* shares;                        // nullptr: no entry in the book
+};
+
+std::vector<SymbolRow> symbol_rows(const Dataset& dataset, const std::vector<std::string>& symbols,
+                                   Book& book) {
+  OrderedLookup closes(dataset.closes);
+  OrderedLookup dividends(dataset.dividends);
+  OrderedLookup shares(book.shares);
+  std::vector<SymbolRow> rows;
+  rows.reserve(symbols.size());
+  for (const std::string& symbol : symbols) {
+    rows.push_back(SymbolRow{closes.find(symbol), dividends.find(symbol), shares.find(symbol)});
+  }
+  return rows;
 }
 
-double shares_or_zero(const std::map<std::string, double>& shares, const std::string& symbol) {
-  auto it = shares.find(symbol);
-  return it == shares.end() ? 0.0 : it->second;
+// A book that lacked a symbol gains the entry when an order trades it.
+void refresh_missing_shares(std::vector<SymbolRow>& rows, const std::vector<std::string>& symbols,
+                            Book& book) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i].shares != nullptr) continue;
+    auto it = book.shares.find(symbols[i]);
+    if (it != book.shares.end()) rows[i].shares = &it->second;
+  }
+}
+
+double value_at(const std::vector<double>* series, std::size_t t) {
+  return series != nullptr && t < series->size() ? (*series)[t] : 0.0;
+}
+
+double held(const SymbolRow& row) { return row.shares != nullptr ? *row.shares : 0.0; }
+
+// nav() over rows found beforehand; the same sum in the same order.
+double nav_of_rows(const std::vector<SymbolRow>& rows, std::size_t t, double cash) {
+  double value = -0.0;
+  for (const SymbolRow& row : rows) value += held(row) * value_at(row.closes, t);
+  return cash + value;
+}
+
+// Dataset::history(symbol, t, kHistoryLookback) for a series already found:
+// the closes up to and including bar t (clamped to the last), oldest first.
+std::vector<double> history_of(const std::vector<double>& series, std::size_t t) {
+  if (series.empty()) return {};
+  const std::size_t end = std::min(t, series.size() - 1) + 1;
+  const std::size_t count = std::min(end, kHistoryLookback);
+  return std::vector<double>(series.begin() + static_cast<std::ptrdiff_t>(end - count),
+                             series.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
 // The key of the noise stream for (symbol, bar): independent of the book's
@@ -132,25 +206,21 @@ void apply_decision_orders(const Dataset& dataset, const std::vector<std::string
   }
 }
 
-void credit_dividends(const Dataset& dataset, const std::vector<std::string>& symbols, Book& book,
-                      std::size_t t) {
-  for (const std::string& symbol : symbols) {
-    auto it = dataset.dividends.find(symbol);
-    if (it == dataset.dividends.end() || t >= it->second.size()) continue;
-    const double d = it->second[t];
-    if (d != 0.0) book.cash = book.cash + d * shares_or_zero(book.shares, symbol);
+void credit_dividends(const std::vector<SymbolRow>& rows, Book& book, std::size_t t) {
+  for (const SymbolRow& row : rows) {
+    if (row.dividends == nullptr || t >= row.dividends->size()) continue;
+    const double d = (*row.dividends)[t];
+    if (d != 0.0) book.cash = book.cash + d * held(row);
   }
 }
 
-void charge_financing(const Dataset& dataset, const std::vector<std::string>& symbols, Book& book,
+void charge_financing(const std::vector<SymbolRow>& rows, Book& book,
                       const costs::CostModel& costs, std::size_t t) {
-  if (symbols.empty()) return;
-  const double nav_mid = nav(dataset, symbols, book.shares, t, book.cash);
+  if (rows.empty()) return;
+  const double nav_mid = nav_of_rows(rows, t, book.cash);
   if (!(nav_mid > kNavGuard)) return;
   double gross = -0.0;
-  for (const std::string& symbol : symbols) {
-    gross += std::fabs(shares_or_zero(book.shares, symbol) * close_or_zero(dataset, symbol, t));
-  }
+  for (const SymbolRow& row : rows) gross += std::fabs(held(row) * value_at(row.closes, t));
   const double excess = std::fmax(gross / nav_mid - 1.0, 0.0);
   book.cash = ((excess * (costs.financing_bps / -10000.0)) * nav_mid) + book.cash;
 }
@@ -166,11 +236,14 @@ Book Book::fresh(const std::vector<std::string>& symbols, std::uint64_t exec_see
 
 double nav(const Dataset& dataset, const std::vector<std::string>& symbols,
            const std::map<std::string, double>& shares, std::size_t t, double cash) {
-  double held = -0.0;
+  OrderedLookup closes(dataset.closes);
+  OrderedLookup held_shares(shares);
+  double value = -0.0;
   for (const std::string& symbol : symbols) {
-    held += shares_or_zero(shares, symbol) * close_or_zero(dataset, symbol, t);
+    const double* count = held_shares.find(symbol);
+    value += (count != nullptr ? *count : 0.0) * value_at(closes.find(symbol), t);
   }
-  return cash + held;
+  return cash + value;
 }
 
 talmoor_protocol::MarketObservation build_observation(const Dataset& dataset,
@@ -180,6 +253,8 @@ talmoor_protocol::MarketObservation build_observation(const Dataset& dataset,
     throw support::Fault("observation requested for bar " + std::to_string(t) + " of a data set of " +
                          std::to_string(dataset.dates.size()) + " bars");
   }
+  OrderedLookup closes(dataset.closes);
+  OrderedLookup shares(book.shares);
   talmoor_protocol::MarketObservation obs;
   obs.date = dataset.dates[t];
   obs.cash = book.cash;
@@ -188,10 +263,13 @@ talmoor_protocol::MarketObservation build_observation(const Dataset& dataset,
   for (const std::string& symbol : symbols) {
     talmoor_protocol::SymbolSnapshot snapshot;
     snapshot.symbol = symbol;
-    snapshot.close_history = dataset.history(symbol, t, kHistoryLookback);
+    if (const std::vector<double>* series = closes.find(symbol)) {
+      snapshot.close_history = history_of(*series, t);
+    }
     obs.symbols.push_back(std::move(snapshot));
+    const double* count = shares.find(symbol);
     obs.portfolio.push_back(
-        talmoor_protocol::PositionState{symbol, shares_or_zero(book.shares, symbol), 0.0});
+        talmoor_protocol::PositionState{symbol, count != nullptr ? *count : 0.0, 0.0});
   }
   return obs;
 }
@@ -279,13 +357,16 @@ OrderOutcome apply_order(const Dataset& dataset, const std::vector<std::string>&
 double step_once(const Dataset& dataset, const std::vector<std::string>& symbols, Book& book,
                  const costs::CostModel& costs, std::uint64_t exec_seed, std::size_t t,
                  const talmoor_protocol::Decision& decision) {
+  // Map nodes are stable, so the rows stay valid while orders change shares.
+  std::vector<SymbolRow> rows = symbol_rows(dataset, symbols, book);
   // Every order of the bar is sized against the NAV at its start.
-  const double nav_start = nav(dataset, symbols, book.shares, t, book.cash);
+  const double nav_start = nav_of_rows(rows, t, book.cash);
   retry_carried_orders(dataset, symbols, book, costs, exec_seed, nav_start, t, decision);
   apply_decision_orders(dataset, symbols, book, costs, exec_seed, nav_start, t, decision);
-  credit_dividends(dataset, symbols, book, t);
-  charge_financing(dataset, symbols, book, costs, t);
-  const double nav_end = nav(dataset, symbols, book.shares, t, book.cash);
+  refresh_missing_shares(rows, symbols, book);
+  credit_dividends(rows, book, t);
+  charge_financing(rows, book, costs, t);
+  const double nav_end = nav_of_rows(rows, t, book.cash);
   const double reward = std::fabs(book.prev_nav) > kNavGuard ? nav_end / book.prev_nav - 1.0 : 0.0;
   book.prev_nav = nav_end;
   return reward;

@@ -60,7 +60,8 @@ StepResult TradingEnv::step(const talmoor_protocol::Decision& decision) {
   const auto& events = book_.trace.events;
   result.info.events.assign(events.begin() + static_cast<std::ptrdiff_t>(first_new_event),
                             events.end());
-  result.info.nav = engine::nav(*dataset_, symbols_, book_.shares, t, book_.cash);
+  // step_once just computed this bar's NAV from the same shares and cash.
+  result.info.nav = book_.prev_nav;
   // A restored cursor may sit at the top of its range; stepping stays there
   // rather than wrapping back to bar 0.
   if (cursor_ != std::numeric_limits<std::uint64_t>::max()) ++cursor_;

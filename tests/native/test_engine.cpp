@@ -256,6 +256,9 @@ TEST(EngineOrders, NavCountsMissingClosesAsZero) {
   EXPECT_EQ(engine::nav(data, kSymbols, shares, 1, 0.5), 0.5 + (2.0 * 12.0 + 1.0 * 20.0));
   EXPECT_EQ(engine::nav(data, kSymbols, shares, 9, 0.5), 0.5);
   EXPECT_EQ(engine::nav(data, {}, shares, 0, -0.0), -0.0);
+  // Symbols out of the data set's order still find their series.
+  EXPECT_EQ(engine::nav(data, {"B", "A", "C", "A"}, shares, 1, 0.5),
+            0.5 + (((-0.0 + 1.0 * 20.0) + 2.0 * 12.0) + 0.0 + 2.0 * 12.0));
 }
 
 TEST(EngineObservation, BarOutsideTheDataSetIsAFault) {
