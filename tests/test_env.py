@@ -144,10 +144,15 @@ def test_constructor_refusals(kwargs, cls, message):
     assert str(info.value) == message
 
 
-@pytest.mark.parametrize("value", [math.nan, -0.0, 0.0, math.inf, 0.25])
-def test_max_participation_accepted_values(value):
-    env = m.TradingEnv(max_participation=value)
-    env.step(decision(order("SYM00", 0.5)))
+@pytest.mark.parametrize(
+    "value, held",
+    [(math.nan, 0.05), (math.inf, 0.05), (0.25, 0.025), (0.0, 0.0), (-0.0, 0.0)],
+)
+def test_max_participation_values(value, held):
+    # NaN and infinity mean no cap; zero (of either sign) stops every trade.
+    env = free_env(max_participation=value, financing_bps=0.0)
+    obs, _, _, _ = env.step(decision(order("A", 0.5)))
+    assert shares(obs)["A"] == held
 
 
 @pytest.mark.parametrize(
@@ -260,11 +265,16 @@ def test_episode_shape(window):
     start, end = window
     env = m.TradingEnv(n_days=10, window_start=start, window_end=end)
     dates = [f"2025-{i + 1:03d}" for i in range(10)]
+    closes = json.loads(m.generate_scenario_json(0, 4, 10))["closes"]["SYM00"]
     assert json.loads(env.reset())["date"] == dates[start]
     seen = []
     for _ in range(end - start):
         obs, _, done, _ = env.step(HOLD)
-        seen.append((json.loads(obs)["date"], done))
+        obs = json.loads(obs)
+        bar = int(obs["date"][5:]) - 1
+        # Point in time: the history ends at the observed bar.
+        assert obs["symbols"][0]["close_history"] == closes[max(0, bar - 19) : bar + 1]
+        seen.append((obs["date"], done))
     expected = [(dates[min(start + k, end - 1)], start + k >= end) for k in range(1, end - start + 1)]
     assert seen == expected
     # Past the end: still done, still at the last bar.
