@@ -236,24 +236,24 @@ void register_market_clearing(py::module_& m) {
                                              "settings; the market starts in its reset state.")
               .c_str());
   cls.def("step_market", &step_market,
-          doc_with_signature("step_market($self, orders_json)",
+          doc_with_signature("step_market(self, orders_json)",
                              "Clears the bar at the cursor for one target-weight vector per "
                              "agent (a JSON array of arrays) and returns the cleared bar as "
                              "JSON.")
               .c_str());
   cls.def("reset_market", &reset_market,
-          doc_with_signature("reset_market($self)",
+          doc_with_signature("reset_market(self)",
                              "Returns the market to its reset state and returns the initial "
                              "observations with the market's metadata as JSON.")
               .c_str());
   cls.def("set_uncertainty", &set_uncertainty,
           doc_with_signature(
-              "set_uncertainty($self, lambda_radius=None, eta_radius=None, correlation=0.0)",
+              "set_uncertainty(self, lambda_radius=None, eta_radius=None, correlation=0.0)",
               "Installs the elliptic uncertainty set of the impact coefficients for later "
               "steps; both radii None removes it.")
               .c_str());
   cls.def("set_impact_exponent", &set_impact_exponent,
-          doc_with_signature("set_impact_exponent($self, impact_exponent)",
+          doc_with_signature("set_impact_exponent(self, impact_exponent)",
                              "Replaces the impact exponent for later steps (1.0 is linear).")
               .c_str());
   cls.def_property_readonly(
