@@ -16,10 +16,10 @@ std::optional<Side> parse_side(std::string_view label) {
   return std::nullopt;
 }
 
-UInt128 queue_total(const std::list<RestingOrder>& queue) {
-  UInt128 total = 0;
-  for (const RestingOrder& o : queue) total += o.qty;
-  return total;
+UInt128 OrderBook::Queue::total() const {
+  UInt128 sum = 0;
+  for (std::size_t i = head; i < slots.size(); ++i) sum += slots[i].qty;  // holes add 0
+  return sum;
 }
 
 std::uint64_t saturate_u64(UInt128 sum) {
@@ -79,10 +79,8 @@ void OrderBook::process_limit_into(Side side, std::int64_t price_tick, std::uint
   std::uint64_t remaining = qty;
   match_into(side, price_tick, remaining, agent, fills);
   if (remaining == 0) return;
-  Levels& own = side_levels(side);
-  auto level = own.try_emplace(price_tick).first;
-  level->second.push_back(RestingOrder{id, agent, remaining});
-  index_[id] = Slot{side, level, std::prev(level->second.end())};
+  auto level = side_levels(side).try_emplace(price_tick).first;
+  append(side, level, RestingOrder{id, agent, remaining});
 }
 
 MatchResult OrderBook::match_against(Side side, std::optional<std::int64_t> limit,
@@ -104,26 +102,63 @@ void OrderBook::match_into(Side side, std::optional<std::int64_t> limit, std::ui
       if (side == Side::kSell && price < *limit) break;
     }
     Queue& queue = level->second;
-    while (remaining > 0 && !queue.empty()) {
-      RestingOrder& front = queue.front();
+    while (remaining > 0 && queue.live > 0) {
+      RestingOrder& front = queue.slots[queue.head];
       const std::uint64_t take = std::min(front.qty, remaining);
       fills.push_back(Fill{price, take, front.id, front.agent, agent, side});
       front.qty -= take;
       remaining -= take;
       if (front.qty == 0) {
         index_.erase(front.id);
-        queue.pop_front();
+        if (--queue.live > 0) {
+          while (queue.slots[queue.head].qty == 0) ++queue.head;
+        }
       }
     }
     // A partly filled maker keeps its place at the front of a level that stays.
-    if (queue.empty()) opposite.erase(level);
+    if (queue.live == 0) {
+      opposite.erase(level);
+    } else {
+      squeeze_if_sparse(level);
+    }
   }
 }
 
-void OrderBook::remove_resting(const Slot& slot) {
-  Levels& levels = side_levels(slot.side);
-  slot.level->second.erase(slot.order);
-  if (slot.level->second.empty()) levels.erase(slot.level);
+void OrderBook::append(Side side, Levels::iterator level, const RestingOrder& order) {
+  Queue& queue = level->second;
+  index_[order.id] = Slot{side, level, queue.slots.size()};
+  queue.slots.push_back(order);
+  ++queue.live;
+}
+
+void OrderBook::remove_at(Side side, Levels::iterator level, std::size_t pos) {
+  Queue& queue = level->second;
+  queue.slots[pos].qty = 0;
+  if (--queue.live == 0) {
+    side_levels(side).erase(level);
+    return;
+  }
+  // Every live order sits at or after the head, so this stops inside the queue.
+  while (queue.slots[queue.head].qty == 0) ++queue.head;
+  squeeze_if_sparse(level);
+}
+
+void OrderBook::squeeze_if_sparse(Levels::iterator level) {
+  constexpr std::size_t kMinHoles = 8;
+  Queue& queue = level->second;
+  const std::size_t holes = queue.slots.size() - queue.live;
+  if (holes <= queue.live || holes < kMinHoles) return;
+  // Each hole came from one removal and this pass clears them all, so the
+  // pass is paid for by the removals: O(1) amortised for each.
+  std::size_t out = 0;
+  for (std::size_t i = queue.head; i < queue.slots.size(); ++i) {
+    if (queue.slots[i].qty == 0) continue;
+    queue.slots[out] = queue.slots[i];
+    index_.find(queue.slots[out].id)->second.pos = out;
+    ++out;
+  }
+  queue.slots.resize(out);
+  queue.head = 0;
 }
 
 void OrderBook::cancel_order(std::uint64_t id) {
@@ -131,7 +166,7 @@ void OrderBook::cancel_order(std::uint64_t id) {
   if (it == index_.end()) return;
   const Slot slot = it->second;
   index_.erase(it);
-  remove_resting(slot);
+  remove_at(slot.side, slot.level, slot.pos);
 }
 
 void OrderBook::modify_order(std::uint64_t id, std::uint64_t new_qty) {
@@ -141,13 +176,17 @@ void OrderBook::modify_order(std::uint64_t id, std::uint64_t new_qty) {
   }
   auto it = index_.find(id);
   if (it == index_.end()) return;
-  const Slot& slot = it->second;
-  if (new_qty > slot.order->qty) {
-    // An increase loses time priority: the same node moves to the back.
-    Queue& queue = slot.level->second;
-    queue.splice(queue.end(), queue, slot.order);
+  const Slot slot = it->second;
+  RestingOrder& order = slot.level->second.slots[slot.pos];
+  if (new_qty <= order.qty) {
+    order.qty = new_qty;  // a decrease keeps its place
+    return;
   }
-  slot.order->qty = new_qty;
+  // An increase loses time priority: the order moves to the back of its
+  // level (the index now points there) and its old place becomes a hole.
+  const RestingOrder moved{order.id, order.agent, new_qty};
+  append(slot.side, slot.level, moved);
+  remove_at(slot.side, slot.level, slot.pos);
 }
 
 std::optional<Location> OrderBook::locate(std::uint64_t id) const {
@@ -160,11 +199,11 @@ LadderSnapshot OrderBook::depth_ladder(std::uint64_t levels) const {
   LadderSnapshot ladder;
   std::uint64_t n = 0;
   for (auto it = bids_.rbegin(); it != bids_.rend() && n < levels; ++it, ++n) {
-    ladder.bids.push_back(LadderLevel{it->first, saturate_u64(queue_total(it->second))});
+    ladder.bids.push_back(LadderLevel{it->first, saturate_u64(it->second.total())});
   }
   n = 0;
   for (auto it = asks_.begin(); it != asks_.end() && n < levels; ++it, ++n) {
-    ladder.asks.push_back(LadderLevel{it->first, saturate_u64(queue_total(it->second))});
+    ladder.asks.push_back(LadderLevel{it->first, saturate_u64(it->second.total())});
   }
 
   if (!bids_.empty() && !asks_.empty()) {
@@ -172,8 +211,8 @@ LadderSnapshot OrderBook::depth_ladder(std::uint64_t levels) const {
     const auto& best_ask = *asks_.begin();
     const double bid = static_cast<double>(best_bid.first);
     const double ask = static_cast<double>(best_ask.first);
-    const double qb = static_cast<double>(queue_total(best_bid.second));
-    const double qa = static_cast<double>(queue_total(best_ask.second));
+    const double qb = static_cast<double>(best_bid.second.total());
+    const double qa = static_cast<double>(best_ask.second.total());
     // The integer sum is taken in 128 bits: prices near the i64 limits would
     // otherwise overflow. Where it fits, this is the 64-bit sum.
     const Int128 price_sum = static_cast<Int128>(best_bid.first) + best_ask.first;
@@ -200,7 +239,7 @@ SweepCost OrderBook::sweep_cost(Side side, std::uint64_t qty) const {
   std::uint64_t filled = 0;
   std::uint64_t remaining = qty;
   auto take_level = [&](const std::pair<const std::int64_t, Queue>& level) {
-    const UInt128 level_qty = queue_total(level.second);
+    const UInt128 level_qty = level.second.total();
     const std::uint64_t take = level_qty < remaining ? static_cast<std::uint64_t>(level_qty)
                                                      : remaining;
     notional += static_cast<Int128>(take) * level.first;
@@ -267,7 +306,7 @@ std::optional<UncrossResult> OrderBook::uncross() const {
   auto totals = [](const Levels& levels) {
     std::vector<LevelTotal> out;
     out.reserve(levels.size());
-    for (const auto& [price, queue] : levels) out.push_back(LevelTotal{price, queue_total(queue)});
+    for (const auto& [price, queue] : levels) out.push_back(LevelTotal{price, queue.total()});
     return out;
   };
   const std::vector<LevelTotal> bids = totals(bids_);

@@ -10,7 +10,6 @@
 // leave the engine as a u64, so they never wrap.
 
 #include <cstdint>
-#include <list>
 #include <map>
 #include <optional>
 #include <span>
@@ -133,7 +132,16 @@ class OrderBook {
   std::size_t resting_count() const { return index_.size(); }
 
  private:
-  using Queue = std::list<RestingOrder>;
+  // A price level's FIFO queue, kept contiguous so that summing a level walks
+  // memory in order. Removed orders leave a hole (qty 0, which no resting
+  // order has) that every walk steps over; the holes are squeezed out once
+  // they outnumber the live orders, so each removal costs O(1) amortised.
+  struct Queue {
+    std::vector<RestingOrder> slots;
+    std::size_t head = 0;  // the first live order (the front) while live > 0
+    std::size_t live = 0;
+    UInt128 total() const;
+  };
   using Levels = std::map<std::int64_t, Queue>;  // ascending price
 
   // Where a resting order sits, so that cancel and modify do not search the
@@ -141,14 +149,17 @@ class OrderBook {
   struct Slot {
     Side side;
     Levels::iterator level;
-    Queue::iterator order;
+    std::size_t pos;  // index into the level's slots
   };
 
   void match_into(Side side, std::optional<std::int64_t> limit, std::uint64_t& remaining,
                   std::uint64_t agent, std::vector<Fill>& fills);
   void process_limit_into(Side side, std::int64_t price_tick, std::uint64_t qty,
                           std::uint64_t agent, std::vector<Fill>& fills);
-  void remove_resting(const Slot& slot);
+  void append(Side side, Levels::iterator level, const RestingOrder& order);
+  // Leaves a hole at pos; erases the level when nothing is left in it.
+  void remove_at(Side side, Levels::iterator level, std::size_t pos);
+  void squeeze_if_sparse(Levels::iterator level);
   Levels& side_levels(Side side) { return side == Side::kBuy ? bids_ : asks_; }
 
   Levels bids_;
@@ -157,9 +168,6 @@ class OrderBook {
   std::uint64_t next_id_ = 0;
   std::unordered_map<std::uint64_t, Slot> index_;
 };
-
-// The exact sum of a queue's quantities.
-UInt128 queue_total(const std::list<RestingOrder>& queue);
 
 // One price level reduced to its exact total, for the call auction.
 struct LevelTotal {
