@@ -35,11 +35,14 @@ StandardisedSums standardised_sums(Series x, double m, double s) {
   return out;
 }
 
-// sum(min(x - target, 0)^2) / n.
+// sum(min(x - target, 0)^2) / n. The clamp keeps a NaN (fmin would drop it):
+// a lenient statistic of a NaN-bearing series is NaN, not a number that
+// silently ignores the bad value.
 double downside_second_moment(Series x, double target) {
   double s = -0.0;
   for (double v : x) {
-    double d = std::fmin(v - target, 0.0);
+    double d = v - target;
+    if (d > 0.0) d = 0.0;
     s += d * d;
   }
   return s / as_double(x.size());

@@ -109,6 +109,9 @@ TEST(StatsMomentsTest, SortinoAndDownsideDeviation) {
                       std::vector<double>{-0.1, kNaN}, std::vector<double>{-0.1, kInf}}) {
     EXPECT_FALSE(moments::sortino_ratio(series, 0.0).has_value()) << series.size();
   }
+  EXPECT_TRUE(std::isnan(moments::downside_deviation(std::vector<double>{0.1, kNaN}, 0.0)));
+  EXPECT_EQ(moments::downside_deviation(std::vector<double>{kInf, 0.1}, 0.0), 0.0);
+  EXPECT_EQ(moments::downside_deviation(std::vector<double>{-kInf, 0.1}, 0.0), kInf);
   EXPECT_FALSE(moments::sortino_ratio(x, kNaN).has_value());
   EXPECT_FALSE(moments::sortino_ratio(x, kInf).has_value());
 }
