@@ -235,7 +235,9 @@ support::Result<Header, std::string> read_header(std::string_view line) {
   };
   Header h{{position_of("date"), position_of("symbol"), position_of("close"),
             position_of("dividend")}};
-  if (h.positions[kDate] == RowFields::kNone) return support::err(std::string("CSV header missing 'date'"));
+  if (h.positions[kDate] == RowFields::kNone) {
+    return support::err(std::string("CSV header missing 'date'"));
+  }
   if (h.positions[kSymbol] == RowFields::kNone) {
     return support::err(std::string("CSV header missing 'symbol'"));
   }

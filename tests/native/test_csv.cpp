@@ -43,7 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"Empty", "", "empty CSV"},
         FailureCase{"DuplicateHeader", "date,symbol,close,date\n" + kOk,
                     "CSV header contains duplicate column names"},
-        FailureCase{"DuplicateBeforeMissing", "x,x\n", "CSV header contains duplicate column names"},
+        FailureCase{"DuplicateBeforeMissing", "x,x\n",
+                    "CSV header contains duplicate column names"},
         FailureCase{"DuplicateAfterTrim", "date,symbol,close, close\n",
                     "CSV header contains duplicate column names"},
         FailureCase{"MissingDate", "symbol,close\n", "CSV header missing 'date'"},
@@ -249,7 +250,8 @@ TEST(CsvLoad, QuotesAreOrdinaryCharacters) {
 
 TEST(CsvRobustness, ArbitraryBytesNeverCrash) {
   support::SplitMix64 rng(2024);
-  const std::string alphabet = "date,symbol,close,dividend\n\r \t0123456789.eE+-naifAB\"\xC2\xA0\xFF";
+  const std::string alphabet =
+      "date,symbol,close,dividend\n\r \t0123456789.eE+-naifAB\"\xC2\xA0\xFF";
   for (int round = 0; round < 3000; ++round) {
     std::string text = round % 2 == 0 ? "date,symbol,close\n" : "";
     const std::size_t length = rng.next() % 200;
