@@ -6,6 +6,9 @@ must grow linearly in the number of cancels and not with the resting orders.
 Multi-agent market: step_market in steps per second for 2 agents x 4 symbols
 and 32 agents x 100 symbols, on the linear, power and robust paths.
 
+Times are CPU seconds of this process (time.process_time), which a machine
+busy with other work distorts less than wall time.
+
 Every bench_* function below is one benchmark; main runs them all in the order
 they are defined (or only those whose name contains one of the given words).
 
@@ -75,6 +78,13 @@ def seeded_book(n_resting):
     return book
 
 
+def time_batches(book, batches):
+    start = time.process_time()
+    for batch in batches:
+        book.step_book(batch)
+    return time.process_time() - start
+
+
 def bench_book_batches(quick):
     print("step_book, mixed orders (book seeded with 10,000 resting orders)")
     total_orders = 20_000 if quick else 200_000
@@ -86,10 +96,7 @@ def bench_book_batches(quick):
             orders, ids_given = mixed_orders(rng, size, ids_given)
             batches.append(dumps(orders))
         book = seeded_book(10_000)
-        start = time.perf_counter()
-        for batch in batches:
-            book.step_book(batch)
-        elapsed = time.perf_counter() - start
+        elapsed = time_batches(book, batches)
         n = len(batches) * size
         print(f"  batch {size:>6,}: {n / elapsed:>12,.0f} orders/s  "
               f"({elapsed / len(batches) * 1e6:,.1f} us per call, {n:,} orders)")
@@ -98,13 +105,6 @@ def bench_book_batches(quick):
 def cancel_batches(ids, batch_size):
     return [dumps([{"agent": i % 64, "kind": "cancel", "id": i} for i in ids[k:k + batch_size]])
             for k in range(0, len(ids), batch_size)]
-
-
-def time_batches(book, batches):
-    start = time.perf_counter()
-    for batch in batches:
-        book.step_book(batch)
-    return time.perf_counter() - start
 
 
 def bench_book_cancel_heavy(quick):

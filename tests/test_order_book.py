@@ -170,6 +170,13 @@ def test_extreme_prices_and_quantity_sums_past_64_bits_saturate():
     assert out["ladder"]["asks"] == []
 
 
+def test_repeated_key_takes_the_last_value():
+    book = m.PyOrderBook()
+    step(book, lim(1, "sell", 10, 5))
+    out = book.step_book('[{"agent":-1,"agent":4,"kind":"market","side":"buy","qty":2}]')
+    assert json.loads(out)["fills"][0]["taker_agent"] == 4
+
+
 # ---- Refusals --------------------------------------------------------------------------------
 
 GOOD = lim(1, "buy", 10, 1)
@@ -181,6 +188,8 @@ REFUSED = [
     ("[", "InvalidJson", "invalid orders JSON: EOF while parsing a value at line 1 column 2"),
     ('[{"agent":1}] x', "InvalidJson",
      "invalid orders JSON: trailing characters at line 1 column 15"),
+    ("[" * 200, "InvalidJson",
+     "invalid orders JSON: recursion limit exceeded at line 1 column 129"),
     ("[1]", "InvalidArgument", "invalid order: agent"),
     ('[{"kind":"cancel","id":1}]', "InvalidArgument", "invalid order: agent"),
     ('[{"agent":-1,"kind":"cancel","id":1}]', "InvalidArgument", "invalid order: agent"),
@@ -191,6 +200,7 @@ REFUSED = [
     ('[{"agent":1}]', "InvalidArgument", "invalid order: kind"),
     ('[{"agent":1,"kind":null}]', "InvalidArgument", "invalid order: kind"),
     ('[{"agent":1,"kind":"Limit"}]', "InvalidArgument", 'invalid order: unknown kind "Limit"'),
+    ('[{"agent":1,"kind":"l\u00e9"}]', "InvalidArgument", 'invalid order: unknown kind "l\u00e9"'),
     ('[{"agent":1,"kind":"a\\"b\\\\c\\n"}]', "InvalidArgument",
      'invalid order: unknown kind "a\\"b\\\\c\\n"'),
     ('[{"agent":1,"kind":"limit","price_tick":1,"qty":1}]', "InvalidArgument",
@@ -214,6 +224,8 @@ REFUSED = [
     ('[{"agent":1,"kind":"modify","new_qty":1}]', "InvalidArgument", "invalid order: id"),
     ('[{"agent":1,"kind":"modify","id":0,"new_qty":null}]', "InvalidArgument",
      "invalid order: new_qty"),
+    # A repeated key is read like a JSON object read into a map: the last one counts.
+    ('[{"agent":1,"kind":"cancel","id":1,"id":-1}]', "InvalidArgument", "invalid order: id"),
     # The whole batch is converted first: the third element fails, nothing applies.
     (json.dumps([GOOD, mkt(2, "sell", 1), {"agent": 3, "kind": "limit", "side": "buy",
                                            "price_tick": 1}]),
