@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 
 #include "stats/deflated_sharpe.hpp"
 #include "stats/moments.hpp"
@@ -68,6 +69,14 @@ void pool_all(SeedBand band, std::vector<double>& out) {
 
 void append_seed(const std::vector<double>& seed, std::vector<double>& out) {
   out.insert(out.end(), seed.begin(), seed.end());
+}
+
+// Room for every replicate up front. A count no vector can hold is reported as
+// the out-of-memory condition it is (MemoryError in Python) rather than as a
+// length error that names a container method.
+void reserve_replicates(std::vector<double>& values, std::uint64_t n_boot) {
+  if (n_boot > values.max_size()) throw std::bad_alloc();
+  values.reserve(static_cast<std::size_t>(n_boot));
 }
 
 // floor(draw * seeds / 2^64): the high word of the 128-bit product.
@@ -172,7 +181,7 @@ support::Result<DsrCi, ConfidenceError> bootstrap_dsr_ci(SeedBand per_seed_retur
 
   support::SplitMix64 rng(resample_seed);
   std::vector<double> estimates;
-  estimates.reserve(n_boot);
+  reserve_replicates(estimates, n_boot);
   for (std::uint64_t b = 0; b < n_boot; ++b) {
     pooled.clear();
     for (std::size_t k = 0; k < seeds; ++k) {
@@ -221,7 +230,7 @@ support::Result<PairedDiff, ConfidenceError> paired_dsr_diff(
 
   support::SplitMix64 rng(resample_seed);
   std::vector<double> diffs;
-  diffs.reserve(n_boot);
+  reserve_replicates(diffs, n_boot);
   std::uint64_t at_most_zero = 0;
   std::uint64_t at_least_zero = 0;
   for (std::uint64_t r = 0; r < n_boot; ++r) {

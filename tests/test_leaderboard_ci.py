@@ -132,6 +132,13 @@ def test_argument_errors_name_the_argument(native, call, error, message):
     assert str(info.value) == message
 
 
+@pytest.mark.parametrize("fn", ["bootstrap_dsr_ci", "paired_dsr_diff"])
+def test_unholdable_replicate_count_is_a_memory_error(native, fn):
+    bands = (PAIR_OK,) if fn == "bootstrap_dsr_ci" else (PAIR_OK, PAIR_OK)
+    with pytest.raises(MemoryError):
+        getattr(native, fn)(*bands, n_boot=2**64 - 1)
+
+
 def test_point_is_the_kernels_deflated_sharpe(native):
     pooled = [v for s in STRONG for v in s]
     for n_trials, ppy in [(0, 252.0), (25, 52.0)]:
