@@ -22,9 +22,10 @@ class StatisticalError {
   static StatisticalError non_finite_statistic(std::string name);
 
   Kind kind() const { return kind_; }
-  // Index for kNonFiniteObservation, `required` for kInsufficientObservations.
-  std::size_t count() const { return count_; }
-  // `got` for kInsufficientObservations.
+  // kNonFiniteObservation: the first bad index.
+  std::size_t index() const { return count_; }
+  // kInsufficientObservations: how many were required and how many were given.
+  std::size_t required() const { return count_; }
   std::size_t got() const { return got_; }
   // Parameter or statistic name.
   const std::string& name() const { return name_; }
