@@ -1,8 +1,13 @@
 #include "support/thread_pool.hpp"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <cstddef>
 #include <set>
 #include <stdexcept>
@@ -69,6 +74,41 @@ TEST(ThreadPoolTest, UsesNoMoreThreadsThanCpus) {
   });
   EXPECT_GE(ids.size(), 1u);
   EXPECT_LE(ids.size(), support::thread_pool::max_threads());
+}
+
+// The child of fork() has none of the parent's threads; it must build its
+// own workers rather than count on the parent's (which would leave the
+// caller to do all the work, or wait forever on a lock held at fork time).
+TEST(ThreadPoolTest, ForkedChildRunsOnItsOwnWorkers) {
+  if (support::thread_pool::max_threads() < 2) GTEST_SKIP() << "one CPU: no workers to rebuild";
+  parallel_for(16, [](std::size_t) {});  // the parent's workers are running
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::mutex m;
+    std::set<std::thread::id> ids;
+    parallel_for(64, [&](std::size_t) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::lock_guard<std::mutex> lock(m);
+      ids.insert(std::this_thread::get_id());
+    });
+    _exit(ids.size() >= 2 ? 0 : 1);
+  }
+  int status = 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      FAIL() << "the forked child did not finish";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child ran on a single thread";
+  // The parent's pool still works.
+  EXPECT_EQ(parallel_map<int>(4, [](std::size_t i) { return static_cast<int>(i); }),
+            (std::vector<int>{0, 1, 2, 3}));
 }
 
 }  // namespace
