@@ -100,7 +100,9 @@ def pretty(value, indent=0):
         if len(value) == 1 and not isinstance(next(iter(value.values())), (dict, list)):
             ((k, v),) = value.items()
             return "{ " + json.dumps(k) + ": " + json.dumps(v) + " }"
-        lines = [pad + "  " + json.dumps(k) + ": " + pretty(v, indent + 1) for k, v in value.items()]
+        lines = [
+            pad + "  " + json.dumps(k) + ": " + pretty(v, indent + 1) for k, v in value.items()
+        ]
         return "{\n" + ",\n".join(lines) + "\n" + pad + "}"
     if isinstance(value, list):
         return "[" + ", ".join(json.dumps(x) for x in value) + "]"
@@ -282,7 +284,8 @@ READER_ERRORS = [
     ('{"orders":[{"symbol":"A","action":"buy"}]}',
      "missing field `target_weight` at line 1 column 40"),
     ("[]", "invalid length 0, expected struct Decision with 3 elements at line 1 column 2"),
-    ('[[["A","buy"]]]', "invalid length 2, expected struct Order with 5 elements at line 1 column 13"),
+    ('[[["A","buy"]]]',
+     "invalid length 2, expected struct Order with 5 elements at line 1 column 13"),
     ('{"orders":[{"symbol":"A","action":"Buy","target_weight":1}]}',
      "unknown variant `Buy`, expected one of `buy`, `sell`, `hold`, `close` at line 1 column 35"),
     ('{"orders":[],"cost":{"tokens_in":-1}}',
