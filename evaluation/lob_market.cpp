@@ -27,6 +27,32 @@ std::uint64_t saturate_u64(UInt128 sum) {
   return sum > kMax ? kMax : static_cast<std::uint64_t>(sum);
 }
 
+OrderBook::OrderBook(const OrderBook& other)
+    : bids_(other.bids_),
+      asks_(other.asks_),
+      tick_size_(other.tick_size_),
+      next_id_(other.next_id_) {
+  rebuild_index();
+}
+
+OrderBook& OrderBook::operator=(const OrderBook& other) {
+  if (this != &other) *this = OrderBook(other);
+  return *this;
+}
+
+void OrderBook::rebuild_index() {
+  index_.clear();
+  for (Side side : {Side::kBuy, Side::kSell}) {
+    Levels& levels = side_levels(side);
+    for (auto level = levels.begin(); level != levels.end(); ++level) {
+      const Queue& queue = level->second;
+      for (std::size_t pos = queue.head; pos < queue.slots.size(); ++pos) {
+        if (queue.slots[pos].qty > 0) index_[queue.slots[pos].id] = Slot{side, level, pos};
+      }
+    }
+  }
+}
+
 void OrderBook::reset() {
   index_.clear();
   bids_.clear();
@@ -159,6 +185,8 @@ void OrderBook::squeeze_if_sparse(Levels::iterator level) {
   }
   queue.slots.resize(out);
   queue.head = 0;
+  // A queue that was once very long gives its memory back.
+  if (queue.slots.capacity() > 64 && queue.slots.capacity() > 4 * out) queue.slots.shrink_to_fit();
 }
 
 void OrderBook::cancel_order(std::uint64_t id) {

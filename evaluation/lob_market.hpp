@@ -107,6 +107,11 @@ struct Location {
 class OrderBook {
  public:
   explicit OrderBook(double tick_size = 0.01) : tick_size_(tick_size) {}
+  // The id index points into the price maps, so a copy rebuilds its own.
+  OrderBook(const OrderBook& other);
+  OrderBook& operator=(const OrderBook& other);
+  OrderBook(OrderBook&&) noexcept = default;
+  OrderBook& operator=(OrderBook&&) noexcept = default;
 
   // Both sides emptied and ids starting again at 0; the tick size stays.
   void reset();
@@ -160,6 +165,7 @@ class OrderBook {
   // Leaves a hole at pos; erases the level when nothing is left in it.
   void remove_at(Side side, Levels::iterator level, std::size_t pos);
   void squeeze_if_sparse(Levels::iterator level);
+  void rebuild_index();
   Levels& side_levels(Side side) { return side == Side::kBuy ? bids_ : asks_; }
 
   Levels bids_;

@@ -450,6 +450,25 @@ TEST(LobMarket, IndexedBookAgreesWithALinearSearchBookOnRandomTapes) {
   EXPECT_GT(compare_on_tape({5, 200, 200, 1, 4}), 200u);
 }
 
+TEST(LobMarket, CopiesAreIndependentBooks) {
+  OrderBook book;
+  for (int i = 0; i < 20; ++i) book.process_limit(Side::kBuy, 10 + i % 3, 1 + i, 1);
+  for (std::uint64_t id = 0; id < 20; id += 3) book.cancel_order(id);
+  OrderBook copy = book;
+  OrderBook assigned;
+  assigned = book;
+  book.reset();
+  for (OrderBook* b : {&copy, &assigned}) {
+    EXPECT_EQ(b->resting_count(), 13u);
+    b->modify_order(1, 100);
+    b->cancel_order(2);
+    std::vector<Fill> fills = b->match_against(Side::kSell, std::nullopt, kMaxQty, 2).fills;
+    ASSERT_EQ(fills.size(), 12u);
+    EXPECT_EQ(fills.back().maker_id, 1u);  // moved behind the others at 11, the lowest bid left
+    EXPECT_EQ(b->resting_count(), 0u);
+  }
+}
+
 TEST(LobMarket, ResetEmptiesTheBookAndRestartsIdsKeepingTickSize) {
   OrderBook book(0.5);
   book.process_limit(Side::kBuy, 10, 5, 1);
