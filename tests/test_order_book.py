@@ -259,6 +259,17 @@ def test_refused_batch_raises_its_coded_message_and_changes_nothing(
     assert refused.step_book(probe) == untouched.step_book(probe)
 
 
+def test_a_large_batch_is_refused_whole_when_its_last_element_is_bad(twin_books):
+    refused, untouched = twin_books
+    orders = [lim(i % 50, "buy" if i % 2 else "sell", 10 + i % 7 - 3, 1 + i % 5)
+              for i in range(30_000)]
+    orders.append({"agent": 1, "kind": "market", "side": "buy", "qty": 1.5})
+    with pytest.raises(m.InvalidArgument, match=r"^\[INVALID_ARGUMENT\] invalid order: qty$"):
+        refused.step_book(json.dumps(orders))
+    probe = json.dumps(orders[:-1])
+    assert refused.step_book(probe) == untouched.step_book(probe)
+
+
 @pytest.mark.parametrize(
     "element",
     [
