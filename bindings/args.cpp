@@ -92,18 +92,33 @@ std::uint64_t to_u64(py::handle h, const char* arg) {
   return v;
 }
 
-double to_f64(py::handle h, const char* arg) {
-  if (PyFloat_Check(h.ptr())) return PyFloat_AS_DOUBLE(h.ptr());
-  if (PyLong_Check(h.ptr())) {
-    double v = PyLong_AsDouble(h.ptr());
-    if (v == -1.0 && PyErr_Occurred()) {
-      PyErr_Clear();
-      raise_overflow_error(arg, "int too large to convert to float");
-    }
-    return v;
-  }
-  raise_type_error(arg, "must be real number, not " + type_name(h));
+namespace {
+
+// Python's own rule for a float argument: a float, an int, or any number
+// type with __float__ or __index__ (numpy scalars among them), never text.
+bool is_real_number(py::handle h) {
+  if (PyFloat_Check(h.ptr()) || PyLong_Check(h.ptr())) return true;
+  if (is_text_like(h)) return false;
+  PyNumberMethods* nb = Py_TYPE(h.ptr())->tp_as_number;
+  return nb != nullptr && (nb->nb_float != nullptr || nb->nb_index != nullptr);
 }
+
+double real_number(py::handle h, const char* arg, const std::string& where) {
+  if (PyFloat_Check(h.ptr())) return PyFloat_AS_DOUBLE(h.ptr());
+  if (!is_real_number(h)) {
+    raise_type_error(arg, where + "must be real number, not " + type_name(h));
+  }
+  double v = PyFloat_AsDouble(h.ptr());
+  if (v == -1.0 && PyErr_Occurred()) {
+    PyErr_Clear();
+    raise_overflow_error(arg, where + "int too large to convert to float");
+  }
+  return v;
+}
+
+}  // namespace
+
+double to_f64(py::handle h, const char* arg) { return real_number(h, arg, ""); }
 
 bool to_bool(py::handle h, const char* arg) {
   if (PyBool_Check(h.ptr())) return h.ptr() == Py_True;
@@ -147,16 +162,7 @@ void for_each_item(py::handle h, const char* arg, const char* expected, F&& f) {
 }
 
 double item_f64(py::handle item, const char* arg, const std::string& where) {
-  if (PyFloat_Check(item.ptr())) return PyFloat_AS_DOUBLE(item.ptr());
-  if (PyLong_Check(item.ptr())) {
-    double v = PyLong_AsDouble(item.ptr());
-    if (v == -1.0 && PyErr_Occurred()) {
-      PyErr_Clear();
-      raise_overflow_error(arg, where + " int too large to convert to float");
-    }
-    return v;
-  }
-  raise_type_error(arg, where + " must be real number, not " + type_name(item));
+  return real_number(item, arg, where + " ");
 }
 
 }  // namespace
@@ -186,7 +192,16 @@ std::vector<std::vector<double>> to_f64_list_list(py::handle h, const char* arg)
 }
 
 std::string doc_with_signature(const char* signature, const char* doc) {
-  return std::string(signature) + "\n--\n\n" + doc;
+  std::string sig(signature);
+  // pybind11 methods are builtins whose __self__ is set (to their function
+  // record), so inspect would drop a "$self"/"$cls" marker *and* then the
+  // first real parameter of the bound method. A plain "self"/"cls" is
+  // dropped exactly once, so inspect shows the published signature.
+  for (const char* marker : {"($self", "($cls"}) {
+    std::size_t at = sig.find(marker);
+    if (at != std::string::npos) sig.erase(at + 1, 1);
+  }
+  return sig + "\n--\n\n" + doc;
 }
 
 }  // namespace bindings

@@ -146,3 +146,62 @@ def test_registration_order():
     tail = [e for e, _ in EXCEPTIONS] + ["EVAL_SEED_BASE", "MIN_SEALED_SALT_BYTES"]
     expected = [n for n in classes + functions if n in names] + tail
     assert names == expected
+
+
+# Unbound methods show their receiver; bound methods and class methods show
+# exactly the published parameters.
+METHOD_SIGNATURES = {
+    "TradingEnv": {
+        "reset": "()", "step": "(decision_json)", "clone_state": "()",
+        "restore_state": "(state_json)",
+        "from_csv": "(csv_text, seed=0, window_start=None, window_end=None, fee_bps=None, "
+        "slippage_bps=None, impact_bps=None, financing_bps=None, max_participation=None, "
+        "exec_seed=None)",
+    },
+    "VecTradingEnv": {
+        "step_batch": "(decisions_json)", "reset_batch": "()",
+        "from_csv": "(csv_text, seeds, window_start=None, window_end=None, fee_bps=None, "
+        "slippage_bps=None, impact_bps=None, financing_bps=None, max_participation=None, "
+        "autoreset_mode='next_step')",
+    },
+    "PyOrderBook": {
+        "step_book": "(orders_json)", "sweep_cost": "(side, qty)", "uncross": "()",
+        "ladder": "()", "reset_book": "()",
+    },
+    "PyMarketClearing": {
+        "step_market": "(orders_json)", "reset_market": "()",
+        "set_uncertainty": "(lambda_radius=None, eta_radius=None, correlation=0.0)",
+        "set_impact_exponent": "(impact_exponent)",
+    },
+}
+
+CONSTRUCTOR_SIGNATURES = {
+    "TradingEnv": "(n_symbols=4, n_days=120, seed=0, window_start=None, window_end=None, "
+    "fee_bps=None, slippage_bps=None, impact_bps=None, financing_bps=None, max_participation=None, "
+    "distribution_mode='calm', exec_seed=None, vol_clustering=0.0, jump_burst_probability=0.0, "
+    "jump_burst_persistence=0.0, jump_burst_size=0.0)",
+    "VecTradingEnv": "(seeds, n_symbols=4, n_days=120, window_start=None, window_end=None, "
+    "fee_bps=None, slippage_bps=None, impact_bps=None, financing_bps=None, max_participation=None, "
+    "distribution_mode='calm', exec_seed=None, autoreset_mode='next_step', vol_clustering=0.0, "
+    "jump_burst_probability=0.0, jump_burst_persistence=0.0, jump_burst_size=0.0)",
+    "PyOrderBook": "(tick_size=0.01, levels=10)",
+    "PyMarketClearing": "(n_symbols=4, n_days=120, seed=0, n_agents=2, capital=1.0, "
+    "kyle_lambda=0.1, eta=0.05, volume_scale=1.0, vol_scale=0.0, distribution_mode='calm', "
+    "richness='standard', lambda_radius=None, eta_radius=None, uncertainty_correlation=0.0, "
+    "impact_exponent=1.0)",
+}
+
+
+@pytest.mark.parametrize("cls_name", sorted(METHOD_SIGNATURES))
+def test_class_signatures(cls_name):
+    cls = getattr(m, cls_name, None)
+    if cls is None:
+        pytest.skip(f"{cls_name} is not built yet")
+    assert str(inspect.signature(cls)) == CONSTRUCTOR_SIGNATURES[cls_name]
+    for name, expected in METHOD_SIGNATURES[cls_name].items():
+        attr = getattr(cls, name)
+        if name == "from_csv":
+            assert str(inspect.signature(attr)) == expected
+        else:
+            unbound = "(self)" if expected == "()" else "(self, " + expected[1:]
+            assert str(inspect.signature(attr)) == unbound, name

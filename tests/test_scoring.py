@@ -318,7 +318,7 @@ GOLDEN = {
     "empty": 0x05EFF589633EC473,
     "short": 0x3E7332F16236E4F4,
     "constant": 0x168141E7596991B6,
-    "nan": 0xA13E31E22E09895E,
+    "nan": 0xB92D12DD967F9DB9,
     "strong": 0x852C7DE089A29D4B,
     "long": 0x87478D27FF0FA68C,
 }
