@@ -250,10 +250,54 @@ const support::RecordFields<ImpactCoefficients>& impact_coefficient_fields() {
   return fields;
 }
 
+constexpr std::string_view kEmptySymbolsTail = "\"symbols\":[]}";
+
+// True when the sorted form of an observation ends with its symbols list
+// ("symbols" is the last key in byte order); checked on the writer itself.
+bool symbols_written_last() {
+  static const bool last = tp::observation_json(tp::MarketObservation{}, KeyOrder::kSorted)
+                               .ends_with(kEmptySymbolsTail);
+  return last;
+}
+
+std::string snapshots_json(const std::vector<tp::SymbolSnapshot>& snapshots) {
+  std::string out;
+  JsonWriter w(out);
+  w.begin_array();
+  for (const tp::SymbolSnapshot& s : snapshots) tp::write_symbol_snapshot(w, s, KeyOrder::kSorted);
+  w.end_array();
+  return out;
+}
+
+// Every agent of a step sees the same snapshot list, and writing it would
+// dominate the cost of a step (agents x symbols x lookback numbers). So it is
+// written once: each observation is written with an empty list, which is then
+// replaced in place by the shared text. An observation whose list differs
+// takes the plain path.
 void write_observations(JsonWriter& w, const std::vector<tp::MarketObservation>& observations) {
   w.begin_array();
-  for (const tp::MarketObservation& obs : observations) {
-    tp::write_observation(w, obs, KeyOrder::kSorted);
+  const bool can_share = !observations.empty() && symbols_written_last();
+  std::string shared;
+  for (std::size_t a = 0; a < observations.size(); ++a) {
+    const tp::MarketObservation& obs = observations[a];
+    const std::size_t before = w.out().size();
+    if (can_share && obs.symbols == observations.front().symbols) {
+      if (shared.empty()) shared = snapshots_json(obs.symbols);
+      tp::write_observation(w, tp::MarketObservation{obs.date, obs.cash, {}, obs.portfolio},
+                            KeyOrder::kSorted);
+      std::string& out = w.out();
+      out.resize(out.size() - 3);  // drop "[]}" of the empty list
+      out += shared;
+      out += '}';
+    } else {
+      tp::write_observation(w, obs, KeyOrder::kSorted);
+    }
+    // The observations are nearly all of a step's text: growing the output
+    // once, instead of by repeated doubling, avoids copying megabytes.
+    if (a == 0) {
+      std::string& out = w.out();
+      out.reserve(out.size() + observations.size() * (out.size() - before + 1) + 256);
+    }
   }
   w.end_array();
 }

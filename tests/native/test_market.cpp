@@ -10,6 +10,7 @@
 #include "evaluation/market.hpp"
 #include "sim/data.hpp"
 #include "support/fault.hpp"
+#include "support/json_writer.hpp"
 
 namespace {
 
@@ -331,6 +332,38 @@ TEST(MarketClearingFaults, ConstructionPreconditions) {
             }),
             "exo_mid must cover every symbol");
   EXPECT_EQ(m.cursor, m.start_bar);  // nothing moved
+}
+
+// The observations of one step share their snapshot text; the result must be
+// byte for byte what writing each observation on its own gives, also when an
+// observation's snapshots differ or hold NaN (which never compares equal).
+std::string plain_observations(const std::vector<talmoor_protocol::MarketObservation>& list) {
+  std::string out;
+  support::JsonWriter w(out);
+  w.begin_array();
+  for (const auto& obs : list) {
+    talmoor_protocol::write_observation(w, obs, support::KeyOrder::kSorted);
+  }
+  w.end_array();
+  return out;
+}
+
+TEST(MarketJson, SharedSnapshotsWriteTheSameBytes) {
+  Dataset d = Dataset::synthetic(3, 40, 3);
+  MarketClearing m = MarketClearing::from_dataset_with_richness(
+      d, 3, corvane::market::richness_of(RichnessLevel::kRich), 1.0);
+  auto r = m.step_concave({{0.1, 0.0, -0.2}, {0.0, 0.3, 0.0}, {0.2, 0.2, 0.2}}, kParams,
+                          std::nullopt, 1.0);
+  auto differing = r;
+  differing.observations[1].symbols[0].close_history.back() = 1.5;
+  auto with_nan = r;
+  for (auto& obs : with_nan.observations) obs.symbols[2].close_history.front() = kNaN;
+  for (const auto* result : {&r, &differing, &with_nan}) {
+    std::string text = corvane::market::clear_result_json(*result, m.cursor);
+    std::string expected = "\"observations\":" + plain_observations(result->observations) +
+                           ",\"rewards\":";
+    EXPECT_NE(text.find(expected), std::string::npos);
+  }
 }
 
 }  // namespace
