@@ -8,12 +8,27 @@
 
 namespace bindings {
 
+namespace {
+
+bool utf8_encodable(py::handle str) {
+  Py_ssize_t size = 0;
+  if (PyUnicode_AsUTF8AndSize(str.ptr(), &size) != nullptr) return true;
+  PyErr_Clear();
+  return false;
+}
+
+}  // namespace
+
 void register_validate_decision_json(py::module_& m) {
   m.def(
       "validate_decision_json",
       [](py::args args, py::kwargs kwargs) {
         CallArgs a("validate_decision_json", {{"decision_json", true}}, args, kwargs);
-        std::string text = to_str(a[0], "decision_json");
+        py::handle arg = a[0];
+        // A str that has no UTF-8 form (a lone surrogate) is still a str: it is
+        // simply not a decision, like every other text that does not read.
+        if (PyUnicode_Check(arg.ptr()) && !utf8_encodable(arg)) return py::bool_(false);
+        std::string text = to_str(arg, "decision_json");
         // A membership test: every reading error is simply "not a decision".
         return py::bool_(talmoor_protocol::read_decision(text).ok());
       },

@@ -316,3 +316,7 @@ def test_reader_error_texts(native, env, text, message):
     assert str(info.value) == "[INVALID_JSON] invalid decision JSON: " + message
     assert env.clone_state() == before
     assert native.validate_decision_json(text) is False
+
+
+def test_str_without_utf8_form_is_not_a_decision(native):
+    assert native.validate_decision_json('{"orders":[],"reasoning":"\ud800"}') is False
