@@ -103,6 +103,36 @@ TEST(ProcessEventJson, BothPathsWriteTheDocumentedForms) {
   EXPECT_EQ(out, R"({"subject":{"Position":"S"},"phase":{"phase":"decision"},"client_key":"c"})");
 }
 
+TEST(ProcessEventJson, StandaloneLifecycleStepPhaseAndSubjectRoundTrip) {
+  const pe::LifecycleStep steps[] = {
+      {pe::Subject::position("P"), pe::phase::Acknowledgment{"a"}, "ck"},
+      {pe::Subject::instrument("I"), pe::phase::RiskEvaluation{true}, std::nullopt},
+  };
+  for (KeyOrder order : {KeyOrder::kDeclared, KeyOrder::kSorted}) {
+    for (const pe::LifecycleStep& step : steps) {
+      std::string text;
+      support::JsonWriter w(text);
+      pe::write_lifecycle_step(w, step, order);
+      auto parsed = support::json::parse(text);
+      ASSERT_TRUE(parsed.ok());
+      auto back = pe::read_lifecycle_step(parsed.value());
+      ASSERT_TRUE(back.ok()) << text;
+      EXPECT_EQ(back.value(), step) << text;
+    }
+  }
+  auto phase = support::json::parse(R"(["reconciliation","o-7"])");
+  ASSERT_TRUE(phase.ok());
+  auto read = pe::read_phase(phase.value());
+  ASSERT_TRUE(read.ok());
+  EXPECT_EQ(read.value(), pe::Phase(pe::phase::Reconciliation{"o-7"}));
+  EXPECT_EQ(pe::phase_tag(read.value()), "reconciliation");
+  auto two_keys = support::json::parse(R"({"Instrument":"A","Position":"B"})");
+  ASSERT_TRUE(two_keys.ok());
+  auto subject = pe::read_subject(two_keys.value());
+  ASSERT_FALSE(subject.ok());
+  EXPECT_EQ(subject.error().display(), "expected an object with exactly one key at line 1 column 1");
+}
+
 TEST(ProcessEventJson, ReaderIsTolerantWhereItShouldBe) {
   // Tag anywhere among the keys, unknown extra keys ignored, null client key.
   EXPECT_EQ(read_ok(R"({"risk_gate_passed":true,"event":"order_placed"})"),
