@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <new>
 #include <string>
 
 #include "support/splitmix64.hpp"
@@ -47,6 +49,27 @@ std::vector<double> synthetic_series(support::SplitMix64& rng, std::size_t k,
   return closes;
 }
 
+// A shape no address space can hold is the out-of-memory condition it is
+// (MemoryError in Python), reported before anything is allocated rather than
+// as a length error or after exhausting memory one symbol at a time.
+void check_holdable(std::size_t n_symbols, std::size_t n_days) {
+  constexpr std::size_t kPerSymbol = 128;  // a map node and its vector, generously
+  constexpr std::size_t kLimit = PTRDIFF_MAX;
+  std::size_t cells = 0;
+  std::size_t cell_bytes = 0;
+  std::size_t symbol_bytes = 0;
+  std::size_t date_bytes = 0;
+  std::size_t total = 0;
+  if (__builtin_mul_overflow(n_symbols, n_days, &cells) ||
+      __builtin_mul_overflow(cells, sizeof(double), &cell_bytes) ||
+      __builtin_mul_overflow(n_symbols, kPerSymbol, &symbol_bytes) ||
+      __builtin_mul_overflow(n_days, sizeof(std::string), &date_bytes) ||
+      __builtin_add_overflow(cell_bytes, symbol_bytes, &total) ||
+      __builtin_add_overflow(total, date_bytes, &total) || total > kLimit) {
+    throw std::bad_alloc();
+  }
+}
+
 void write_series_map(support::JsonWriter& w, const SeriesMap& map) {
   w.begin_object();
   for (const auto& [symbol, series] : map) w.member(symbol, series);
@@ -62,6 +85,7 @@ Dataset Dataset::synthetic(std::size_t n_symbols, std::size_t n_days, std::uint6
 Dataset Dataset::synthetic_parameterized(std::size_t n_symbols, std::size_t n_days,
                                          std::uint64_t seed, double vol_scale,
                                          double jump_probability, double jump_size) {
+  check_holdable(n_symbols, n_days);
   Dataset ds;
   ds.dates.reserve(n_days);
   for (std::size_t i = 0; i < n_days; ++i) ds.dates.push_back("2025-" + zero_padded(i + 1, 3));
@@ -118,7 +142,12 @@ std::string to_json(const Dataset& dataset) {
   std::string out;
   std::size_t values = 0;
   for (const auto& entry : dataset.closes) values += entry.second.size();
-  out.reserve(64 + dataset.dates.size() * 12 + values * 20);
+  // Only a hint: a data set that exists has a JSON text of about this size.
+  const double estimate = 64.0 + static_cast<double>(dataset.dates.size()) * 12.0 +
+                          static_cast<double>(values) * 20.0;
+  if (estimate < static_cast<double>(out.max_size())) {
+    out.reserve(static_cast<std::size_t>(estimate));
+  }
   support::JsonWriter w(out);
   write_json(w, dataset);
   return out;

@@ -352,6 +352,12 @@ def test_argument_errors_name_the_argument(call, error, message):
     assert str(info.value) == message
 
 
+@pytest.mark.parametrize("shape", [(2**62, 0), (1, 2**62), (2**32, 2**32), (2**64 - 1, 2)])
+def test_unholdable_shape_is_a_memory_error(shape):
+    with pytest.raises(MemoryError):
+        m.generate_scenario_json(1, *shape)
+
+
 def test_text_signatures():
     assert str(inspect.signature(m.generate_scenario_json)) == (
         "(seed, n_symbols=4, n_days=120, distribution_mode='calm', vol_clustering=0.0, "
