@@ -1,8 +1,8 @@
 #include "evaluation/market.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 #include "evaluation/bar_clearing.hpp"
@@ -143,9 +143,14 @@ std::string news_headline(std::string_view symbol, double trailing_return,
   } else {
     out += ": range-bound, ";
   }
-  char percent[512];
-  std::snprintf(percent, sizeof percent, "%+.2f", 100.0 * trailing_return);
-  out += percent;
+  // to_chars, unlike printf, ignores the process locale: the headline must
+  // read the same whatever locale the host application set.
+  const double percent = 100.0 * trailing_return;
+  char digits[400];
+  auto written =
+      std::to_chars(digits, digits + sizeof digits, percent, std::chars_format::fixed, 2);
+  if (!std::signbit(percent)) out += '+';
+  out.append(digits, written.ptr);
   out += "% over ";
   out += std::to_string(window_length);
   out += " bars";
