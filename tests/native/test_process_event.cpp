@@ -130,7 +130,8 @@ TEST(ProcessEventJson, StandaloneLifecycleStepPhaseAndSubjectRoundTrip) {
   ASSERT_TRUE(two_keys.ok());
   auto subject = pe::read_subject(two_keys.value());
   ASSERT_FALSE(subject.ok());
-  EXPECT_EQ(subject.error().display(), "expected an object with exactly one key at line 1 column 1");
+  EXPECT_EQ(subject.error().display(),
+            "expected an object with exactly one key at line 1 column 1");
 }
 
 TEST(ProcessEventJson, ReaderIsTolerantWhereItShouldBe) {
