@@ -103,6 +103,28 @@ bool equals_ignoring_case(std::string_view s, std::string_view lower) {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// For an unsigned literal out of double's range: whether it is too large
+// (rather than too small). The decimal exponent of its first significant digit
+// decides; the written exponent only needs its sign and rough size, so it
+// saturates.
+bool overflows(std::string_view s, std::size_t int_end, std::size_t mantissa_end) {
+  long long first_digit = 0;
+  const std::size_t int_start = s.find_first_not_of('0');
+  if (int_start < int_end) {
+    first_digit = static_cast<long long>(int_end - int_start) - 1;
+  } else {
+    long long zeros = 0;
+    for (std::size_t k = int_end + 1; k < mantissa_end && s[k] == '0'; ++k) ++zeros;
+    first_digit = -zeros - 1;
+  }
+  long long exponent = 0;
+  bool exponent_negative = false;
+  std::size_t k = mantissa_end + 1;  // past the 'e', when there is one
+  if (k < s.size() && (s[k] == '+' || s[k] == '-')) exponent_negative = s[k++] == '-';
+  for (; k < s.size(); ++k) exponent = std::min(exponent * 10 + (s[k] - '0'), 1000000000LL);
+  return first_digit + (exponent_negative ? -exponent : exponent) > 0;
+}
+
 // A decimal float: optional sign, then digits with an optional fraction (or
 // a fraction alone) and an optional exponent, or inf / infinity / nan in any
 // letter case. Out-of-range literals read as infinity or zero.
@@ -118,51 +140,30 @@ std::optional<double> parse_number(std::string_view s) {
   }
   if (equals_ignoring_case(s, "nan")) return std::numeric_limits<double>::quiet_NaN();
 
-  std::size_t i = 0;
-  std::size_t int_digits = 0;
-  std::size_t frac_digits = 0;
-  while (i < s.size() && is_digit(s[i])) ++i, ++int_digits;
-  const std::size_t int_end = i;
-  if (i < s.size() && s[i] == '.') {
-    ++i;
-    while (i < s.size() && is_digit(s[i])) ++i, ++frac_digits;
+  auto skip_digits = [&](std::size_t i) {
+    while (i < s.size() && is_digit(s[i])) ++i;
+    return i;
+  };
+  const std::size_t int_end = skip_digits(0);
+  std::size_t mantissa_end = int_end;
+  if (mantissa_end < s.size() && s[mantissa_end] == '.') mantissa_end = skip_digits(int_end + 1);
+  const bool has_fraction_digits = mantissa_end > int_end + 1;
+  if (int_end == 0 && !has_fraction_digits) return std::nullopt;
+  std::size_t end = mantissa_end;
+  if (end < s.size() && (s[end] == 'e' || s[end] == 'E')) {
+    std::size_t digits_start = end + 1;
+    if (digits_start < s.size() && (s[digits_start] == '+' || s[digits_start] == '-')) {
+      ++digits_start;
+    }
+    end = skip_digits(digits_start);
+    if (end == digits_start) return std::nullopt;
   }
-  if (int_digits == 0 && frac_digits == 0) return std::nullopt;
-  const std::size_t mantissa_end = i;
-  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-    ++i;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-    std::size_t exp_digits = 0;
-    while (i < s.size() && is_digit(s[i])) ++i, ++exp_digits;
-    if (exp_digits == 0) return std::nullopt;
-  }
-  if (i != s.size()) return std::nullopt;
+  if (end != s.size()) return std::nullopt;
 
   double value = 0.0;
   auto res = std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::general);
   if (res.ec == std::errc::result_out_of_range) {
-    // Decide overflow from the position of the first significant digit; the
-    // exponent only needs its sign and rough size, so it saturates.
-    long long first_digit = 0;
-    std::size_t j = 0;
-    while (j < int_end && s[j] == '0') ++j;
-    if (j < int_end) {
-      first_digit = static_cast<long long>(int_end - j) - 1;
-    } else {
-      std::size_t k = int_end + 1;
-      long long zeros = 0;
-      while (k < mantissa_end && s[k] == '0') ++k, ++zeros;
-      first_digit = -zeros - 1;
-    }
-    long long exponent = 0;
-    std::size_t k = mantissa_end + 1;
-    bool exp_negative = false;
-    if (k < s.size() && (s[k] == '+' || s[k] == '-')) exp_negative = s[k++] == '-';
-    for (; k < s.size(); ++k) {
-      exponent = std::min(exponent * 10 + (s[k] - '0'), 1000000000LL);
-    }
-    const long long magnitude = first_digit + (exp_negative ? -exponent : exponent);
-    value = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    value = overflows(s, int_end, mantissa_end) ? std::numeric_limits<double>::infinity() : 0.0;
   } else if (res.ec != std::errc() || res.ptr != s.data() + s.size()) {
     return std::nullopt;
   }

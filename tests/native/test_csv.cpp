@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,22 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"1.5E-2", 0.015}, NumberCase{"2e+2", 200.0},
                       NumberCase{"1e-400", 0.0}, NumberCase{"0.1", 0.1},
                       NumberCase{"\xC2\xA0" "4\xE3\x80\x80", 4.0}));
+
+TEST(CsvNumber, OutOfRangeLiteralsReadAsInfinityOrZero) {
+  auto close_of = [](const std::string& field) {
+    return load_ok("date,symbol,close\nd1,A," + field + "\nd2,A,1\n").closes.at("A")[0];
+  };
+  auto error_of = [](const std::string& field) {
+    return load_error("date,symbol,close\nd1,A," + field + "\nd2,A,1\n");
+  };
+  EXPECT_EQ(error_of("1" + std::string(400, '0')), "CSV row 2: close must be finite");
+  EXPECT_EQ(error_of("-0.001e312"), "CSV row 2: close must be finite");
+  EXPECT_EQ(error_of("0.5e99999999999999999999"), "CSV row 2: close must be finite");
+  EXPECT_EQ(close_of("0." + std::string(400, '0') + "1"), 0.0);
+  EXPECT_EQ(close_of("1000e-99999999999999999999"), 0.0);
+  EXPECT_TRUE(std::signbit(close_of("-1e-400")));
+  EXPECT_EQ(close_of("0e999999"), 0.0);
+}
 
 class CsvNonNumericTest : public ::testing::TestWithParam<const char*> {};
 
