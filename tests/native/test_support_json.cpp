@@ -247,3 +247,21 @@ TEST(JsonFields, ScalarKindRules) {
 }
 
 }  // namespace
+
+namespace {
+
+// Found by fuzzing: the exponent of a written number was read from an
+// unterminated buffer, so the same value could be written differently.
+TEST(JsonNumberRegression, ExponentsComeFromTheDigitsOnly) {
+  for (int round = 0; round < 3; ++round) {
+    char dirt[128];
+    std::memset(dirt, '7', sizeof dirt);  // leave non-terminated junk on the stack
+    (void)dirt[round];
+    EXPECT_EQ(json_number(3.5e-1), "0.35");
+    EXPECT_EQ(json_number(5e-7), "5e-7");
+    EXPECT_EQ(json_number(1.0), "1.0");
+    EXPECT_EQ(json_number(1.25e-300), "1.25e-300");
+  }
+}
+
+}  // namespace
