@@ -106,6 +106,21 @@ def test_market_step(text):
 
 
 @PROPERTY
+@given(st.one_of(texts, st.lists(json_values, max_size=3).map(json.dumps)))
+def test_vec_env_step_batch(text):
+    env = cv.VecTradingEnv([3, 4], n_symbols=2, n_days=8)
+    twin = cv.VecTradingEnv([3, 4], n_symbols=2, n_days=8)
+    probe = json.dumps([{"orders": [{"symbol": "SYM00", "action": "buy", "target_weight": 0.5}]},
+                        {"orders": []}])
+    env.step_batch(probe)
+    twin.step_batch(probe)
+    if not accepted_or_coded(lambda: env.step_batch(text), cv.InvalidJson, cv.InvalidArgument):
+        # Every lane, and every pending reset, as if the call never happened.
+        for _ in range(9):
+            assert env.step_batch(probe) == twin.step_batch(probe)
+
+
+@PROPERTY
 @given(texts)
 def test_mandate_breach(text):
     accepted_or_coded(lambda: cv.mandate_breach(text, [0.01, -0.02], [[0.5, 0.5]]),
