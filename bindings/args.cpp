@@ -191,6 +191,42 @@ std::vector<std::vector<double>> to_f64_list_list(py::handle h, const char* arg)
   return out;
 }
 
+std::vector<std::uint64_t> to_u64_list(py::handle h, const char* arg) {
+  std::vector<std::uint64_t> out;
+  for_each_item(h, arg, "a sequence of ints",
+                [&](std::size_t, py::handle item) { out.push_back(to_u64(item, arg)); });
+  return out;
+}
+
+std::optional<std::size_t> opt_size(const CallArgs& a, std::size_t i) {
+  if (!a.given(i) || a[i].is_none()) return std::nullopt;
+  return to_unsigned<std::size_t>(a[i], a.name(i));
+}
+
+std::optional<std::uint64_t> opt_u64(const CallArgs& a, std::size_t i) {
+  if (!a.given(i) || a[i].is_none()) return std::nullopt;
+  return to_u64(a[i], a.name(i));
+}
+
+std::optional<double> opt_f64(const CallArgs& a, std::size_t i) {
+  if (!a.given(i)) return std::nullopt;
+  return to_opt_f64(a[i], a.name(i));
+}
+
+double f64_or(const CallArgs& a, std::size_t i, double fallback) {
+  return a.given(i) ? to_f64(a[i], a.name(i)) : fallback;
+}
+
+std::string str_or(const CallArgs& a, std::size_t i, const char* fallback) {
+  return a.given(i) ? to_str(a[i], a.name(i)) : std::string(fallback);
+}
+
+py::args without_receiver(const py::args& args) {
+  PyObject* rest = PyTuple_GetSlice(args.ptr(), 1, static_cast<Py_ssize_t>(args.size()));
+  if (rest == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::args>(rest);
+}
+
 std::string doc_with_signature(const char* signature, const char* doc) {
   std::string sig(signature);
   // pybind11 methods are builtins whose __self__ is set (to their function

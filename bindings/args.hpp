@@ -52,6 +52,21 @@ std::optional<double> to_opt_f64(py::handle h, const char* arg);
 std::vector<double> to_f64_list(py::handle h, const char* arg);
 std::vector<std::vector<double>> to_f64_list_list(py::handle h, const char* arg);
 
+// A sequence of unsigned 64-bit ints; text and bytes are refused.
+std::vector<std::uint64_t> to_u64_list(py::handle h, const char* arg);
+
+// Optional parameters: absent or None gives nullopt (opt_f64: None is the
+// "take the default" of an optional setting).
+std::optional<std::size_t> opt_size(const CallArgs& a, std::size_t i);
+std::optional<std::uint64_t> opt_u64(const CallArgs& a, std::size_t i);
+std::optional<double> opt_f64(const CallArgs& a, std::size_t i);
+// Defaulted parameters: absent gives the default.
+double f64_or(const CallArgs& a, std::size_t i, double fallback);
+std::string str_or(const CallArgs& a, std::size_t i, const char* fallback);
+
+// A class method's arguments without the class it was called on.
+py::args without_receiver(const py::args& args);
+
 // An unsigned integer that must also fit T (usize/u32 parameters).
 template <class T>
 T to_unsigned(py::handle h, const char* arg) {

@@ -11,6 +11,7 @@
 #include "bindings/args.hpp"
 #include "bindings/errors.hpp"
 #include "bindings/registry.hpp"
+#include "evaluation/env_config.hpp"
 #include "evaluation/market.hpp"
 #include "evaluation/scenario_gen.hpp"
 #include "sim/data.hpp"
@@ -71,16 +72,14 @@ void check_impact_exponent_or_raise(double x) {
   }
 }
 
+// The plain synthetic data set for calm, the scenario generator otherwise.
 talmoor_sim::data::Dataset build_dataset(std::size_t n_symbols, std::size_t n_days,
                                          std::uint64_t seed, sg::DistributionMode mode) {
-  if (mode == sg::DistributionMode::kCalm) {
-    return talmoor_sim::data::Dataset::synthetic(n_symbols, n_days, seed);
-  }
   sg::ScenarioSpec spec;
   spec.n_symbols = n_symbols;
   spec.n_days = n_days;
   spec.distribution_mode = mode;
-  return sg::generate_scenario(spec, seed);
+  return corvane::env_config::build_dataset(spec, seed);
 }
 
 PyMarketClearing construct(const py::args& args, const py::kwargs& kwargs) {
@@ -104,13 +103,9 @@ PyMarketClearing construct(const py::args& args, const py::kwargs& kwargs) {
   auto or_u = [&](std::size_t i, std::size_t d) {
     return a.given(i) ? to_unsigned<std::size_t>(a[i], a.name(i)) : d;
   };
-  auto or_f = [&](std::size_t i, double d) { return a.given(i) ? to_f64(a[i], a.name(i)) : d; };
-  auto or_s = [&](std::size_t i, const char* d) {
-    return a.given(i) ? to_str(a[i], a.name(i)) : std::string(d);
-  };
-  auto or_none = [&](std::size_t i) {
-    return a.given(i) ? to_opt_f64(a[i], a.name(i)) : std::nullopt;
-  };
+  auto or_f = [&](std::size_t i, double d) { return f64_or(a, i, d); };
+  auto or_s = [&](std::size_t i, const char* d) { return str_or(a, i, d); };
+  auto or_none = [&](std::size_t i) { return opt_f64(a, i); };
   const std::size_t n_symbols = or_u(0, 4);
   const std::size_t n_days = or_u(1, 120);
   const std::uint64_t seed = a.given(2) ? to_u64(a[2], "seed") : 0;
@@ -211,10 +206,9 @@ void set_uncertainty(PyMarketClearing& self, py::args args, py::kwargs kwargs) {
   CallArgs a("set_uncertainty",
              {{"lambda_radius", false}, {"eta_radius", false}, {"correlation", false}}, args,
              kwargs);
-  std::optional<double> lambda_radius =
-      a.given(0) ? to_opt_f64(a[0], "lambda_radius") : std::nullopt;
-  std::optional<double> eta_radius = a.given(1) ? to_opt_f64(a[1], "eta_radius") : std::nullopt;
-  double correlation = a.given(2) ? to_f64(a[2], "correlation") : 0.0;
+  std::optional<double> lambda_radius = opt_f64(a, 0);
+  std::optional<double> eta_radius = opt_f64(a, 1);
+  double correlation = f64_or(a, 2, 0.0);
   self.uncertainty = uncertainty_or_raise(lambda_radius, eta_radius, correlation);
 }
 

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "bindings/args.hpp"
+#include "bindings/env_args.hpp"
 #include "bindings/errors.hpp"
 #include "bindings/registry.hpp"
 #include "evaluation/env_config.hpp"
@@ -41,37 +42,6 @@ constexpr const char* kFromCsvSignature =
 constexpr const char* kFromCsvDoc =
     "Build an environment over a frozen long-format CSV (`date,symbol,close[,dividend]`).";
 
-std::optional<std::size_t> to_opt_size(const CallArgs& a, std::size_t i) {
-  if (!a.given(i) || a[i].is_none()) return std::nullopt;
-  return to_unsigned<std::size_t>(a[i], a.name(i));
-}
-
-std::optional<std::uint64_t> to_opt_u64(const CallArgs& a, std::size_t i) {
-  if (!a.given(i) || a[i].is_none()) return std::nullopt;
-  return to_u64(a[i], a.name(i));
-}
-
-std::optional<double> opt_f64(const CallArgs& a, std::size_t i) {
-  if (!a.given(i)) return std::nullopt;
-  return to_opt_f64(a[i], a.name(i));
-}
-
-// The five cost overrides, starting at argument index `first`.
-env_config::CostOverrides cost_overrides(const CallArgs& a, std::size_t first) {
-  env_config::CostOverrides costs;
-  costs.fee_bps = opt_f64(a, first);
-  costs.slippage_bps = opt_f64(a, first + 1);
-  costs.impact_bps = opt_f64(a, first + 2);
-  costs.financing_bps = opt_f64(a, first + 3);
-  costs.max_participation = opt_f64(a, first + 4);
-  return costs;
-}
-
-ConfiguredEnv built_or_raise(support::Result<ConfiguredEnv, env_config::CodedError> built) {
-  if (!built) raise_engine_err(built.error().code, built.error().message);
-  return std::move(built.value());
-}
-
 ConfiguredEnv construct(const py::args& args, const py::kwargs& kwargs) {
   CallArgs a("TradingEnv",
              {{"n_symbols", false},
@@ -95,11 +65,11 @@ ConfiguredEnv construct(const py::args& args, const py::kwargs& kwargs) {
   if (a.given(0)) e.n_symbols = to_unsigned<std::size_t>(a[0], "n_symbols");
   if (a.given(1)) e.n_days = to_unsigned<std::size_t>(a[1], "n_days");
   if (a.given(2)) e.seed = to_u64(a[2], "seed");
-  e.window_start = to_opt_size(a, 3);
-  e.window_end = to_opt_size(a, 4);
+  e.window_start = opt_size(a, 3);
+  e.window_end = opt_size(a, 4);
   e.costs = cost_overrides(a, 5);
   if (a.given(10)) e.distribution_mode = to_str(a[10], "distribution_mode");
-  e.exec_seed = to_opt_u64(a, 11);
+  e.exec_seed = opt_u64(a, 11);
   if (a.given(12)) e.vol_clustering = to_f64(a[12], "vol_clustering");
   if (a.given(13)) e.jump_burst_probability = to_f64(a[13], "jump_burst_probability");
   if (a.given(14)) e.jump_burst_persistence = to_f64(a[14], "jump_burst_persistence");
@@ -108,9 +78,7 @@ ConfiguredEnv construct(const py::args& args, const py::kwargs& kwargs) {
 }
 
 py::object from_csv(const py::args& args, const py::kwargs& kwargs) {
-  // args[0] is the class the method was called on.
-  py::args rest = py::reinterpret_steal<py::args>(
-      PyTuple_GetSlice(args.ptr(), 1, static_cast<Py_ssize_t>(args.size())));
+  py::args rest = without_receiver(args);
   CallArgs a("from_csv",
              {{"csv_text", true},
               {"seed", false},
@@ -126,10 +94,10 @@ py::object from_csv(const py::args& args, const py::kwargs& kwargs) {
   std::string csv_text = to_str(a[0], "csv_text");
   env_config::CsvEnvArgs e;
   if (a.given(1)) e.seed = to_u64(a[1], "seed");
-  e.window_start = to_opt_size(a, 2);
-  e.window_end = to_opt_size(a, 3);
+  e.window_start = opt_size(a, 2);
+  e.window_end = opt_size(a, 3);
   e.costs = cost_overrides(a, 4);
-  e.exec_seed = to_opt_u64(a, 9);
+  e.exec_seed = opt_u64(a, 9);
   return py::cast(built_or_raise(env_config::build_csv_env(csv_text, e)));
 }
 

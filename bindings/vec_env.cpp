@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bindings/args.hpp"
+#include "bindings/env_args.hpp"
 #include "bindings/errors.hpp"
 #include "bindings/registry.hpp"
 #include "evaluation/env_config.hpp"
@@ -48,65 +49,6 @@ constexpr const char* kFromCsvSignature =
 constexpr const char* kFromCsvDoc =
     "Build lanes over one frozen long-format CSV (`date,symbol,close[,dividend]`); each seed "
     "selects its lane's execution-noise stream.";
-
-// A sequence of unsigned 64-bit ints; text and bytes are refused.
-std::vector<std::uint64_t> to_u64_list(py::handle h, const char* arg) {
-  PyObject* o = h.ptr();
-  if (PyUnicode_Check(o) || PyBytes_Check(o) || PyByteArray_Check(o) || !PySequence_Check(o)) {
-    raise_type_error(arg, std::string("must be a sequence of ints, not ") + Py_TYPE(o)->tp_name);
-  }
-  py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(o, ""));
-  if (!fast) {
-    PyErr_Clear();
-    raise_type_error(arg, std::string("must be a sequence of ints, not ") + Py_TYPE(o)->tp_name);
-  }
-  Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.ptr());
-  PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
-  std::vector<std::uint64_t> out;
-  out.reserve(static_cast<std::size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) out.push_back(to_u64(items[i], arg));
-  return out;
-}
-
-std::optional<std::size_t> opt_size(const CallArgs& a, std::size_t i) {
-  if (!a.given(i) || a[i].is_none()) return std::nullopt;
-  return to_unsigned<std::size_t>(a[i], a.name(i));
-}
-
-std::optional<std::uint64_t> opt_u64(const CallArgs& a, std::size_t i) {
-  if (!a.given(i) || a[i].is_none()) return std::nullopt;
-  return to_u64(a[i], a.name(i));
-}
-
-std::optional<double> opt_f64(const CallArgs& a, std::size_t i) {
-  if (!a.given(i)) return std::nullopt;
-  return to_opt_f64(a[i], a.name(i));
-}
-
-double f64_or(const CallArgs& a, std::size_t i, double fallback) {
-  return a.given(i) ? to_f64(a[i], a.name(i)) : fallback;
-}
-
-std::string str_or(const CallArgs& a, std::size_t i, const char* fallback) {
-  return a.given(i) ? to_str(a[i], a.name(i)) : std::string(fallback);
-}
-
-// The five cost overrides, starting at argument index `first`.
-corvane::env_config::CostOverrides cost_overrides(const CallArgs& a, std::size_t first) {
-  corvane::env_config::CostOverrides costs;
-  costs.fee_bps = opt_f64(a, first);
-  costs.slippage_bps = opt_f64(a, first + 1);
-  costs.impact_bps = opt_f64(a, first + 2);
-  costs.financing_bps = opt_f64(a, first + 3);
-  costs.max_participation = opt_f64(a, first + 4);
-  return costs;
-}
-
-VecTradingEnv built_or_raise(
-    support::Result<VecTradingEnv, corvane::env_config::CodedError> built) {
-  if (!built) raise_engine_err(built.error().code, built.error().message);
-  return std::move(built.value());
-}
 
 VecTradingEnv construct(const py::args& args, const py::kwargs& kwargs) {
   CallArgs a("VecTradingEnv",
@@ -146,9 +88,7 @@ VecTradingEnv construct(const py::args& args, const py::kwargs& kwargs) {
 }
 
 py::object from_csv(const py::args& args, const py::kwargs& kwargs) {
-  // args[0] is the class the method was called on.
-  py::args rest = py::reinterpret_steal<py::args>(
-      PyTuple_GetSlice(args.ptr(), 1, static_cast<Py_ssize_t>(args.size())));
+  py::args rest = without_receiver(args);
   CallArgs a("from_csv",
              {{"csv_text", true},
               {"seeds", true},
