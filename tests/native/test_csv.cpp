@@ -295,7 +295,11 @@ TEST(CsvRobustness, HugeFieldAndManyRows) {
 
   std::string many = "date,symbol,close\n";
   for (int i = 0; i < 1'000'000; ++i) {
-    many += "d" + std::to_string(i % 1000) + ",S" + std::to_string(i / 1000) + ",1.5\n";
+    many += 'd';
+    many += std::to_string(i % 1000);
+    many += ",S";
+    many += std::to_string(i / 1000);
+    many += ",1.5\n";
   }
   auto result = load_csv(many);
   ASSERT_TRUE(result.ok()) << result.error();
