@@ -58,32 +58,29 @@ class EqualWeight:
         return {"orders": [_order(s, weight, "equal weight") for s in symbols]}
 
 
+def _long_where(observation: dict, wanted, rationale: str) -> dict:
+    """Equal weight in the instruments whose visible closes satisfy `wanted`."""
+    snapshots = observation["symbols"]
+    weight = 1.0 / max(len(snapshots), 1)
+    targets = {}
+    for s in snapshots:
+        closes = s["close_history"]
+        targets[s["symbol"]] = weight if len(closes) >= 2 and wanted(closes) else 0.0
+    return _rebalance(observation, targets, rationale)
+
+
 class Momentum:
     """Long the instruments whose closes rose over the visible history."""
 
     def decide(self, observation: dict) -> dict:
-        snapshots = observation["symbols"]
-        weight = 1.0 / max(len(snapshots), 1)
-        targets = {}
-        for s in snapshots:
-            closes = s["close_history"]
-            rising = len(closes) >= 2 and closes[-1] > closes[0]
-            targets[s["symbol"]] = weight if rising else 0.0
-        return _rebalance(observation, targets, "trend")
+        return _long_where(observation, lambda c: c[-1] > c[0], "trend")
 
 
 class MeanReversion:
     """Long the instruments trading below the mean of their visible history."""
 
     def decide(self, observation: dict) -> dict:
-        snapshots = observation["symbols"]
-        weight = 1.0 / max(len(snapshots), 1)
-        targets = {}
-        for s in snapshots:
-            closes = s["close_history"]
-            cheap = len(closes) >= 2 and closes[-1] < sum(closes) / len(closes)
-            targets[s["symbol"]] = weight if cheap else 0.0
-        return _rebalance(observation, targets, "revert to mean")
+        return _long_where(observation, lambda c: c[-1] < sum(c) / len(c), "revert to mean")
 
 
 BASELINES = {cls.__name__: cls for cls in (HoldCash, EqualWeight, Momentum, MeanReversion)}
