@@ -1,5 +1,7 @@
 #include "bindings/errors.hpp"
 
+#include <stdexcept>
+
 #include "support/fault.hpp"
 
 namespace bindings {
@@ -106,6 +108,10 @@ void register_fault_translator() {
       if (p) std::rethrow_exception(p);
     } catch (const support::Fault& fault) {
       PyErr_SetString(panic_exception_class().ptr(), fault.what());
+    } catch (const std::length_error& e) {
+      // A container asked to exceed its maximum size: a request too large to
+      // hold, so the same error as any other allocation that cannot succeed.
+      PyErr_SetString(PyExc_MemoryError, e.what());
     }
   });
 }

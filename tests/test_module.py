@@ -199,3 +199,14 @@ def test_class_signatures(cls_name):
         else:
             unbound = "(self)" if expected == "()" else "(self, " + expected[1:]
             assert str(inspect.signature(attr)) == unbound, name
+
+
+@pytest.mark.parametrize("make", [
+    lambda: m.PyMarketClearing(n_agents=2**64 - 1),
+    lambda: m.PyMarketClearing(n_agents=2**40),
+    lambda: m.TradingEnv(n_symbols=2**62),
+    lambda: m.VecTradingEnv([1, 2], n_days=2**63),
+], ids=["market-agents-max", "market-agents-huge", "env-symbols", "vec-days"])
+def test_impossible_shapes_are_memory_errors_not_crashes(make):
+    with pytest.raises(MemoryError):
+        make()
