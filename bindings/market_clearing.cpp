@@ -13,11 +13,10 @@
 #include "bindings/registry.hpp"
 #include "evaluation/env_config.hpp"
 #include "evaluation/market.hpp"
+#include "evaluation/market_orders.hpp"
 #include "evaluation/scenario_gen.hpp"
 #include "sim/data.hpp"
 #include "support/float_text.hpp"
-#include "support/json_fields.hpp"
-#include "support/json_reader.hpp"
 
 namespace bindings {
 namespace {
@@ -142,57 +141,13 @@ PyMarketClearing construct(const py::args& args, const py::kwargs& kwargs) {
   return out;
 }
 
-// The orders as one weight vector per agent; every number, integer or not,
-// is taken as a float.
-std::vector<std::vector<double>> parse_orders_or_raise(const std::string& text) {
-  auto fail = [](const support::json::ReadError& e) {
-    raise_engine_err_text(kInvalidJson, "invalid orders JSON: " + e.display());
-  };
-  auto root = support::json::parse(text);
-  if (!root.ok()) fail(root.error());
-  auto outer = support::json::read_array(root.value());
-  if (!outer.ok()) fail(outer.error());
-  std::vector<std::vector<double>> orders;
-  orders.reserve(outer.value()->items.size());
-  for (const support::json::Value& row : outer.value()->items) {
-    auto inner = support::json::read_array(row);
-    if (!inner.ok()) fail(inner.error());
-    std::vector<double> weights;
-    weights.reserve(row.items.size());
-    for (const support::json::Value& item : row.items) {
-      auto w = support::json::read_f64(item);
-      if (!w.ok()) fail(w.error());
-      weights.push_back(w.value());
-    }
-    orders.push_back(std::move(weights));
-  }
-  return orders;
-}
-
-void check_order_shape_or_raise(const std::vector<std::vector<double>>& orders,
-                                const mk::MarketClearing& market) {
-  if (orders.size() != market.n_agents()) {
-    raise_engine_err_text(kInvalidArgument, "expected " + std::to_string(market.n_agents()) +
-                                                " agent order vectors, got " +
-                                                std::to_string(orders.size()));
-  }
-  for (std::size_t i = 0; i < orders.size(); ++i) {
-    if (orders[i].size() != market.n_symbols()) {
-      raise_engine_err_text(kInvalidArgument,
-                            "agent " + std::to_string(i) + " order vector has " +
-                                std::to_string(orders[i].size()) + " weights, expected " +
-                                std::to_string(market.n_symbols()));
-    }
-  }
-}
-
 py::str step_market(PyMarketClearing& self, py::args args, py::kwargs kwargs) {
   CallArgs a("step_market", {{"orders_json", true}}, args, kwargs);
   std::string text = to_str(a[0], "orders_json");
-  std::vector<std::vector<double>> orders = parse_orders_or_raise(text);
-  check_order_shape_or_raise(orders, self.market);
-  mk::ClearResult result =
-      self.market.step_concave(orders, self.params, self.uncertainty, self.impact_exponent);
+  auto orders = mk::read_order_vectors(text, self.market.n_agents(), self.market.n_symbols());
+  if (!orders.ok()) raise_engine_err(orders.error().code, orders.error().message);
+  mk::ClearResult result = self.market.step_concave(orders.value(), self.params,
+                                                    self.uncertainty, self.impact_exponent);
   return py::str(mk::clear_result_json(result, self.market.cursor));
 }
 

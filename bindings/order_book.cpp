@@ -12,12 +12,9 @@
 #include "bindings/errors.hpp"
 #include "bindings/registry.hpp"
 #include "evaluation/lob_market.hpp"
-#include "support/float_text.hpp"
-#include "support/json_fields.hpp"
-#include "support/json_reader.hpp"
+#include "evaluation/lob_orders.hpp"
 #include "support/json_record.hpp"
 #include "support/json_writer.hpp"
-#include "support/result.hpp"
 
 namespace bindings {
 namespace {
@@ -25,124 +22,11 @@ namespace {
 namespace lob = corvane::lob_market;
 using support::JsonWriter;
 using support::KeyOrder;
-using support::json::Kind;
-using support::json::Value;
 
 struct PyOrderBook {
   lob::OrderBook book;
   std::uint64_t levels;  // depth of every ladder this object writes
 };
-
-// ---- Reading flat agent orders ----------------------------------------------------------------
-
-// An order is read by key like a dynamic JSON object: when a key repeats, the
-// later value replaces the earlier one.
-const Value* find_member(const Value& order, std::string_view key) {
-  const Value* found = nullptr;
-  for (const support::json::Member& m : order.members) {
-    if (m.key == key) found = &m.value;
-  }
-  return found;
-}
-
-std::optional<std::uint64_t> u64_member(const Value& order, std::string_view key) {
-  const Value* v = find_member(order, key);
-  if (v == nullptr) return std::nullopt;
-  auto r = support::json::read_u64(*v);
-  if (!r.ok()) return std::nullopt;
-  return r.value();
-}
-
-std::optional<std::int64_t> i64_member(const Value& order, std::string_view key) {
-  const Value* v = find_member(order, key);
-  if (v == nullptr) return std::nullopt;
-  auto r = support::json::read_i64(*v);
-  if (!r.ok()) return std::nullopt;
-  return r.value();
-}
-
-std::string unknown_side_message(std::string_view label) {
-  return "unknown side " + support::quote_label(label) + " (expected buy | sell)";
-}
-
-support::Result<lob::Side> side_from_label(std::string_view label) {
-  std::optional<lob::Side> side = lob::parse_side(label);
-  if (!side) return support::err(unknown_side_message(label));
-  return *side;
-}
-
-support::Result<lob::Side> side_member(const Value& order) {
-  const Value* v = find_member(order, "side");
-  if (v == nullptr || v->kind != Kind::kString) {
-    return support::err(std::string("invalid order: side"));
-  }
-  return side_from_label(v->text);
-}
-
-// The checks run in a fixed order and the first failure decides the message.
-support::Result<lob::AgentOrder> to_agent_order(const Value& element) {
-  auto refuse = [](const char* what) {
-    return support::err(std::string("invalid order: ") + what);
-  };
-  if (element.kind != Kind::kObject) return refuse("agent");
-  std::optional<std::uint64_t> agent = u64_member(element, "agent");
-  if (!agent) return refuse("agent");
-  const Value* kind = find_member(element, "kind");
-  if (kind == nullptr || kind->kind != Kind::kString) return refuse("kind");
-
-  lob::AgentOrder order;
-  order.agent = *agent;
-  const std::string& label = kind->text;
-  if (label == "limit" || label == "market") {
-    auto side = side_member(element);
-    if (!side.ok()) return support::err(side.error());
-    std::optional<std::int64_t> price;
-    if (label == "limit") {
-      price = i64_member(element, "price_tick");
-      if (!price) return refuse("price_tick");
-    }
-    std::optional<std::uint64_t> qty = u64_member(element, "qty");
-    if (!qty) return refuse("qty");
-    if (label == "limit") {
-      order.kind = lob::LimitOrder{side.value(), *price, *qty};
-    } else {
-      order.kind = lob::MarketOrder{side.value(), *qty};
-    }
-  } else if (label == "cancel" || label == "modify") {
-    std::optional<std::uint64_t> id = u64_member(element, "id");
-    if (!id) return refuse("id");
-    if (label == "cancel") {
-      order.kind = lob::CancelOrder{*id};
-    } else {
-      std::optional<std::uint64_t> new_qty = u64_member(element, "new_qty");
-      if (!new_qty) return refuse("new_qty");
-      order.kind = lob::ModifyOrder{*id, *new_qty};
-    }
-  } else {
-    return support::err("invalid order: unknown kind " + support::quote_label(label));
-  }
-  return order;
-}
-
-// The whole batch, converted before anything is applied.
-std::vector<lob::AgentOrder> read_batch(const std::string& orders_json) {
-  auto parsed = support::json::parse(orders_json);
-  constexpr std::string_view kPrefix = "invalid orders JSON: ";
-  if (!parsed.ok()) raise_engine_err(kInvalidJson, std::string(kPrefix) + parsed.error().display());
-  const Value& root = parsed.value();
-  if (root.kind != Kind::kArray) {
-    raise_engine_err(kInvalidJson, std::string(kPrefix) +
-                                       support::json::type_error(root, "a sequence").display());
-  }
-  std::vector<lob::AgentOrder> orders;
-  orders.reserve(root.items.size());
-  for (const Value& element : root.items) {
-    auto order = to_agent_order(element);
-    if (!order.ok()) raise_engine_err(kInvalidArgument, order.error());
-    orders.push_back(std::move(order.value()));
-  }
-  return orders;
-}
 
 // ---- Writing results --------------------------------------------------------------------------
 
@@ -210,8 +94,9 @@ PyOrderBook make_order_book(const py::args& args, const py::kwargs& kwargs) {
 py::str step_book(PyOrderBook& self, const py::args& args, const py::kwargs& kwargs) {
   CallArgs a("step_book", {{"orders_json", true}}, args, kwargs);
   std::string orders_json = to_str(a[0], "orders_json");
-  std::vector<lob::AgentOrder> orders = read_batch(orders_json);
-  std::vector<lob::Fill> fills = self.book.step(orders);
+  auto orders = lob::read_agent_orders(orders_json);
+  if (!orders.ok()) raise_engine_err(orders.error().code, orders.error().message);
+  std::vector<lob::Fill> fills = self.book.step(orders.value());
   return py::str(step_result_json(fills, self.book.depth_ladder(self.levels)));
 }
 
@@ -219,7 +104,7 @@ py::str sweep_cost(const PyOrderBook& self, const py::args& args, const py::kwar
   CallArgs a("sweep_cost", {{"side", true}, {"qty", true}}, args, kwargs);
   std::string label = to_str(a[0], "side");
   std::uint64_t qty = to_u64(a[1], "qty");
-  auto side = side_from_label(label);
+  auto side = lob::side_from_label(label);
   if (!side.ok()) raise_engine_err(kInvalidArgument, side.error());
   return py::str(sweep_cost_json(self.book.sweep_cost(side.value(), qty)));
 }

@@ -15,6 +15,7 @@
 #include "sim/costs.hpp"
 #include "sim/data.hpp"
 #include "sim/env.hpp"
+#include "support/coded_error.hpp"
 #include "support/result.hpp"
 
 namespace corvane::env_config {
@@ -23,11 +24,7 @@ inline constexpr std::string_view kInvalidArgument = "INVALID_ARGUMENT";
 inline constexpr std::string_view kDataUnavailable = "DATA_UNAVAILABLE";
 
 // A refusal with the code the bindings raise it under.
-struct CodedError {
-  std::string code;
-  std::string message;
-  const std::string& display() const { return message; }
-};
+using CodedError = support::CodedError;
 
 // An absent value takes the default of CostModel.
 struct CostOverrides {
