@@ -7,8 +7,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -85,17 +86,22 @@ TEST(ThreadPoolTest, ForkedChildRunsOnItsOwnWorkers) {
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
+    // Every task waits (a bounded while) until a second thread has joined,
+    // so a slow thread start (a loaded machine, a sanitizer build) cannot let
+    // the caller finish alone; only a child without workers ends with one.
     std::mutex m;
+    std::condition_variable joined;
     std::set<std::thread::id> ids;
-    parallel_for(64, [&](std::size_t) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      std::lock_guard<std::mutex> lock(m);
+    parallel_for(8, [&](std::size_t) {
+      std::unique_lock<std::mutex> lock(m);
       ids.insert(std::this_thread::get_id());
+      joined.notify_all();
+      joined.wait_for(lock, std::chrono::seconds(5), [&] { return ids.size() >= 2; });
     });
     _exit(ids.size() >= 2 ? 0 : 1);
   }
   int status = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (waitpid(pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
