@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <string>
 
 #include "support/float_text.hpp"
@@ -23,6 +24,8 @@ struct NumberCase {
   double value;
   const char* json;
 };
+// Readable case names in test listings (instead of the struct's raw bytes).
+void PrintTo(const NumberCase& c, std::ostream* os) { *os << c.json; }
 
 class JsonNumberTest : public ::testing::TestWithParam<NumberCase> {};
 
@@ -50,6 +53,7 @@ struct DisplayCase {
   double value;
   const char* text;
 };
+void PrintTo(const DisplayCase& c, std::ostream* os) { *os << c.text; }
 
 class DisplayNumberTest : public ::testing::TestWithParam<DisplayCase> {};
 
@@ -129,6 +133,7 @@ struct ReadErrorCase {
   std::string text;
   const char* display;
 };
+void PrintTo(const ReadErrorCase& c, std::ostream* os) { *os << c.display; }
 
 class JsonReadErrorTest : public ::testing::TestWithParam<ReadErrorCase> {};
 
@@ -201,6 +206,7 @@ struct BindCase {
   const char* text;
   const char* display;  // nullptr: binds
 };
+void PrintTo(const BindCase& c, std::ostream* os) { *os << c.text; }
 
 class BindRecordTest : public ::testing::TestWithParam<BindCase> {};
 
