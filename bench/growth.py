@@ -3,9 +3,9 @@
     python bench/growth.py            # 200,000 calls of each API
     python bench/growth.py --calls 20000 --limit-mb 8   # the short CI check
 
-Each API runs a warm-up share of its calls first (so caches, arenas and
-interned objects settle), then the resident set size is read before and after
-the measured calls. Objects whose state grows by design (an episode's trace,
+Every API gets the same number of calls. Each runs a tenth of them first (so
+caches, arenas and interned objects settle), then the resident set size is
+read before and after the measured calls. Objects whose state grows by design (an episode's trace,
 a market's cursor) are reset at the end of each episode. With --limit-mb the
 script exits non-zero when any API grows more than that.
 """
@@ -98,7 +98,7 @@ BANDS = [RETURNS[k:] + RETURNS[:k] for k in range(0, 40, 8)]
 
 
 def scoring_calls():
-    return lambda: cv.score_run(RETURNS[:60])
+    return lambda: cv.score_run(RETURNS[:20])
 
 
 def interval_calls():
@@ -125,14 +125,14 @@ def service_calls():
 
 
 CASES = [
-    ("TradingEnv.step", trading_env_steps, 1.0),
-    ("TradingEnv.clone/restore", trading_env_checkpoints, 0.5),
-    ("VecTradingEnv.step_batch", vec_env_steps, 0.25),
-    ("PyOrderBook.step_book+reads", order_book_steps, 0.5),
-    ("PyMarketClearing.step_market", market_steps, 0.5),
-    ("score_run", scoring_calls, 0.05),
-    ("bootstrap/paired intervals", interval_calls, 0.1),
-    ("seeds, noise, mandates, refusals", service_calls, 0.25),
+    ("TradingEnv.step", trading_env_steps),
+    ("TradingEnv.clone/restore", trading_env_checkpoints),
+    ("VecTradingEnv.step_batch", vec_env_steps),
+    ("PyOrderBook.step_book+reads", order_book_steps),
+    ("PyMarketClearing.step_market", market_steps),
+    ("score_run", scoring_calls),
+    ("bootstrap/paired intervals", interval_calls),
+    ("seeds, noise, mandates, refusals", service_calls),
 ]
 
 
@@ -143,9 +143,9 @@ def main() -> int:
     args = parser.parse_args()
     worst = 0.0
     print(f"{'api':<34} {'calls':>8} {'before MB':>10} {'after MB':>10} {'growth MB':>10}")
-    for name, make, share in CASES:
+    for name, make in CASES:
         call = make()
-        calls = max(int(args.calls * share), 100)
+        calls = args.calls
         for _ in range(max(calls // 10, 10)):
             call()
         before = rss_bytes()
