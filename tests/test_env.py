@@ -8,7 +8,7 @@ import math
 import pytest
 
 from corvane import corvane_py as m
-from conftest import assert_same_bytes, fnv1a64
+from conftest import SplitMix64, assert_same_bytes, fnv1a64
 
 HOLD = '{"orders":[]}'
 BOOK_RNG_SALT = 0xA5A55A5AC3C33C3C
@@ -52,21 +52,6 @@ def shares(observation_json):
 
 def event_tags(info_json):
     return [e["event"] for e in json.loads(info_json)["events"]]
-
-
-class SplitMix64:
-    def __init__(self, state):
-        self.state = state
-
-    def next(self):
-        self.state = (self.state + 0x9E3779B97F4A7C15) & MASK
-        z = self.state
-        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & MASK
-        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & MASK
-        return z ^ (z >> 31)
-
-    def uniform(self):
-        return (self.next() >> 11) * 2.0**-53
 
 
 # ---- construction ---------------------------------------------------------------

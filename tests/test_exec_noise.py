@@ -4,18 +4,9 @@ import pytest
 
 from corvane import corvane_py as m
 
+from conftest import uniforms
+
 MASK = (1 << 64) - 1
-
-
-def uniforms(state):
-    """The SplitMix64 uniform stream from `state`."""
-    while True:
-        state = (state + 0x9E3779B97F4A7C15) & MASK
-        z = state
-        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & MASK
-        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & MASK
-        z ^= z >> 31
-        yield (z >> 11) * 2.0**-53
 
 
 def reference(seed, step_index, requested, previous, delay_prob, slippage_bps):

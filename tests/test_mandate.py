@@ -3,7 +3,7 @@ import math
 
 import pytest
 
-from conftest import assert_same_bytes, fnv1a64
+from conftest import assert_same_bytes, fnv1a64, uniforms
 from corvane import corvane_py as m
 
 MASK = (1 << 64) - 1
@@ -17,16 +17,6 @@ STYLE_TEXT = {
     "pairs_convergence":
         "Pairs-convergence mandate: hold offsetting weights on the pair (stay dollar-neutral)",
 }
-
-
-def uniforms(state):
-    while True:
-        state = (state + 0x9E3779B97F4A7C15) & MASK
-        z = state
-        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & MASK
-        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & MASK
-        z ^= z >> 31
-        yield (z >> 11) * 2.0**-53
 
 
 def reference_mandate(seed, n_symbols, allow_short):

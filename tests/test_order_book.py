@@ -3,7 +3,7 @@ import json
 
 import pytest
 
-from conftest import assert_same_bytes, fnv1a64
+from conftest import SplitMix64, assert_same_bytes, fnv1a64
 from corvane import corvane_py as m
 
 U64_MAX = (1 << 64) - 1
@@ -331,21 +331,6 @@ def test_signatures():
 
 
 # ---- The golden tape -------------------------------------------------------------------------
-
-MASK = (1 << 64) - 1
-
-
-class SplitMix64:
-    def __init__(self, seed):
-        self.state = seed & MASK
-
-    def next(self):
-        self.state = (self.state + 0x9E3779B97F4A7C15) & MASK
-        z = self.state
-        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & MASK
-        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & MASK
-        return z ^ (z >> 31)
-
 
 # Agent ids across the whole u64 range: the canonical order compares them unsigned.
 TAPE_AGENTS = [0, 3, 5, 9, 1 << 31, 1 << 63, (1 << 63) + 1, U64_MAX]

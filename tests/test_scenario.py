@@ -6,7 +6,7 @@ import math
 
 import pytest
 
-from conftest import assert_same_bytes, fnv1a64
+from conftest import SplitMix64, assert_same_bytes, fnv1a64
 from corvane import corvane_py as m
 
 MASK = (1 << 64) - 1
@@ -15,21 +15,6 @@ EXPECTED_MODES = " (expected calm | hard | extreme | cointegrated_pairs | regime
 
 
 # --- An independent reference of the generator, written from its formulas. ---
-
-
-class SplitMix64:
-    def __init__(self, seed):
-        self.state = seed & MASK
-
-    def uniform(self):
-        self.state = (self.state + 0x9E3779B97F4A7C15) & MASK
-        z = self.state
-        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & MASK
-        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & MASK
-        return float((z ^ (z >> 31)) >> 11) * 2.0**-53
-
-    def symmetric(self, half_width):
-        return ((self.uniform() - 0.5) * 2.0) * half_width
 
 
 def fmax(a, b):
